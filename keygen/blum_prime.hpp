@@ -1,0 +1,14 @@
+#pragma once
+// The search for a random 100-digit Blum prime (a prime that is 3 mod 4).
+#include <gmpxx.h>
+
+namespace keygen {
+
+inline constexpr int prime_digits = 100;
+inline constexpr int primality_reps = 5;
+
+// Draws 100-digit candidates until one is a probable prime leaving 3 mod 4;
+// p holds it. Rejected candidates are dropped, never stepped from.
+void find_blum_prime(mpz_class& p);
+
+}  // namespace keygen

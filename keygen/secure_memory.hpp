@@ -1,0 +1,41 @@
+#pragma once
+// Keeping the private key out of memory that outlives its use.
+#include <cstddef>
+#include <memory>
+
+namespace keygen {
+
+// Zeroes n bytes in a way the compiler may not drop.
+void wipe(void* p, std::size_t n) noexcept;
+
+// A zero-filled byte buffer that wipes itself before its memory is freed.
+class secure_buffer {
+public:
+    explicit secure_buffer(std::size_t size);
+    ~secure_buffer();
+    secure_buffer(const secure_buffer&) = delete;
+    secure_buffer& operator=(const secure_buffer&) = delete;
+
+    char* data() noexcept { return bytes_.get(); }
+    const char* data() const noexcept { return bytes_.get(); }
+    std::size_t size() const noexcept { return size_; }
+
+private:
+    std::unique_ptr<char[]> bytes_;
+    std::size_t size_;
+};
+
+// Makes GMP wipe every block before it frees or moves it. Call before any
+// GMP integer exists: blocks allocated earlier would be freed unwiped.
+void install_wiping_allocator();
+
+// Turns core dumps off and makes the process undumpable, so that a crash
+// or another user's debugger cannot read the key. Failures are ignored:
+// this is defence in depth, not a precondition.
+void disable_core_dumps() noexcept;
+
+// Overwrites the stack below the caller's frame, where GMP keeps the
+// temporaries of its arithmetic.
+void scrub_stack() noexcept;
+
+}  // namespace keygen

@@ -1,0 +1,87 @@
+#include "keygen/blum_prime.hpp"
+#include "tests/digit_script.hpp"
+#include "tests/reference_search.hpp"
+#include "tests/scripted_source.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace testing_support;
+
+namespace {
+
+struct search_case {
+    const char* name;
+    std::vector<std::uint32_t> values;
+    const char* expected;
+    std::size_t consumed;
+};
+
+class BlumPrimeScripted : public testing::TestWithParam<search_case> {};
+
+// Both searches must agree with the expected result, so a shortcut in the
+// fast one cannot pass by mirroring a fault in the reference.
+TEST_P(BlumPrimeScripted, FindsTheExpectedPrime)
+{
+    const search_case& c = GetParam();
+    for (auto* search : {&keygen::find_blum_prime, &reference_find_blum_prime}) {
+        scripted_stream stream(c.values);
+        mpz_class p;
+        search(p);
+        EXPECT_EQ(p.get_str(), c.expected);
+        EXPECT_EQ(stream.consumed(), c.consumed);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BlumPrimeScripted,
+    testing::Values(
+        search_case{"SkipsPrimeOfClassOne",
+                    values_for_text(padded("13")) + values_for_text(padded("7")), "7", 200},
+        search_case{"SkipsCompositeOfClassThree",
+                    values_for_text(padded("15")) + values_for_text(padded("11")), "11", 200},
+        search_case{"SmallPrimeIsNotItsOwnFactor", values_for_text(padded("3")), "3", 100},
+        search_case{"PrimeBelowSieveBound",
+                    std::vector<std::uint32_t>(96, 0) + std::vector<std::uint32_t>{1999}, "1999",
+                    97},
+        search_case{"PrimeAboveSieveBound",
+                    std::vector<std::uint32_t>(96, 0) + std::vector<std::uint32_t>{2003}, "2003",
+                    97}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Same primes, same values consumed, over many streams, zeros included.
+TEST(BlumPrimeDifferential, MatchesTheStraightforwardSearch)
+{
+    for (unsigned zeros = 0; zeros < 3; ++zeros) {
+        for (unsigned seed = 1; seed <= 25; ++seed) {
+            mpz_class fast;
+            mpz_class plain;
+            std::size_t fast_consumed = 0;
+            {
+                scripted_stream stream({}, seed, zeros);
+                keygen::find_blum_prime(fast);
+                keygen::find_blum_prime(fast);  // a second prime from the same stream
+                fast_consumed = stream.consumed();
+            }
+            scripted_stream stream({}, seed, zeros);
+            reference_find_blum_prime(plain);
+            reference_find_blum_prime(plain);
+            ASSERT_EQ(fast, plain) << "seed " << seed << " zeros " << zeros;
+            ASSERT_EQ(fast_consumed, stream.consumed()) << "seed " << seed << " zeros " << zeros;
+        }
+    }
+}
+
+TEST(BlumPrimeSystem, IsAHundredDigitBlumPrime)
+{
+    mpz_class p;
+    keygen::find_blum_prime(p);
+    EXPECT_NE(mpz_probab_prime_p(p.get_mpz_t(), 25), 0);
+    EXPECT_EQ(mpz_fdiv_ui(p.get_mpz_t(), 4), 3U);
+    // Only a draw that began with the value 0 is shorter.
+    EXPECT_GE(mpz_sizeinbase(p.get_mpz_t(), 10), 99U);
+}
+
+}  // namespace
