@@ -3,6 +3,7 @@
 #include "keygen/secure_memory.hpp"
 #include "keygen/system_random.hpp"
 
+#include <bit>
 #include <stdexcept>
 #include <utility>
 
@@ -12,19 +13,43 @@ namespace {
 
 value_source installed_source;
 
-// Appends the plain decimal text of v at out and returns its length.
+constexpr std::array<std::uint32_t, 10> powers_of_ten{
+    1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000};
+
+constexpr auto digit_pairs = [] {
+    std::array<char, 200> pairs{};
+    for (std::size_t i = 0; i < 100; ++i) {
+        pairs[2 * i] = static_cast<char>('0' + i / 10);
+        pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
+    return pairs;
+}();
+
+std::size_t decimal_length(std::uint32_t v)
+{
+    // 1233/4096 is just above log10(2); 0 is written as one digit.
+    const auto guess = static_cast<std::size_t>((std::bit_width(v) * 1233) >> 12);
+    return guess + (v >= powers_of_ten[guess] || v == 0 ? 1 : 0);
+}
+
+// Writes the plain decimal text of v at out and returns its length. Two
+// digits a step, as the search spends a fifth of its time here. No
+// temporary copy: the digits are the secret.
 std::size_t put_decimal(char* out, std::uint32_t v)
 {
-    char reversed[10];
-    std::size_t n = 0;
-    do {
-        reversed[n++] = static_cast<char>('0' + v % 10);
-        v /= 10;
-    } while (v != 0);
-    for (std::size_t i = 0; i < n; ++i) {
-        out[i] = reversed[n - 1 - i];
+    const std::size_t n = decimal_length(v);
+    std::size_t end = n;
+    for (; v >= 100; v /= 100, end -= 2) {
+        const std::size_t pair = 2 * (v % 100);
+        out[end - 2] = digit_pairs[pair];
+        out[end - 1] = digit_pairs[pair + 1];
     }
-    wipe(reversed, sizeof reversed);
+    if (v >= 10) {
+        out[end - 2] = digit_pairs[2 * v];
+        out[end - 1] = digit_pairs[2 * v + 1];
+    } else {
+        out[end - 1] = static_cast<char>('0' + v);
+    }
     return n;
 }
 

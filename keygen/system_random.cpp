@@ -45,7 +45,6 @@ std::uint32_t system_value()
         refill();
     }
     std::memcpy(&v, pool.data() + used, sizeof v);
-    wipe(pool.data() + used, sizeof v);
     used += sizeof v;
     return v & 0x7fffffffU;
 }

@@ -1,0 +1,67 @@
+// Keys and primes per second, the optimised search beside the plain one,
+// on scripted streams (the same streams for both) and on the system source.
+#include "keygen/blum_prime.hpp"
+#include "keygen/key_record.hpp"
+#include "tests/reference_search.hpp"
+#include "tests/scripted_source.hpp"
+
+#include <benchmark/benchmark.h>
+
+#include <memory>
+
+namespace {
+
+using search = void (*)(mpz_class&);
+
+void plain_generate_key()
+{
+    mpz_class p;
+    mpz_class q;
+    testing_support::reference_find_blum_prime(p);
+    keygen::store_chunks(p, 2, 1);
+    testing_support::reference_find_blum_prime(q);
+    keygen::store_chunks(q, 2, 2);
+    const mpz_class n = p * q;
+    keygen::store_chunks(n, 4, 3);
+}
+
+// Each iteration gets stream number i, so both searches see the same values.
+template <typename Work>
+void run(benchmark::State& state, bool scripted, Work work)
+{
+    unsigned seed = 1;
+    for (auto _ : state) {
+        std::unique_ptr<testing_support::scripted_stream> stream;
+        if (scripted) {
+            stream = std::make_unique<testing_support::scripted_stream>(
+                std::vector<std::uint32_t>{}, seed++);
+        }
+        work();
+    }
+    state.counters["per_second"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+void prime(benchmark::State& state, search find, bool scripted)
+{
+    mpz_class p;
+    run(state, scripted, [&] { find(p); });
+}
+
+void key(benchmark::State& state, void (*generate)(), bool scripted)
+{
+    run(state, scripted, generate);
+}
+
+BENCHMARK_CAPTURE(prime, fast_scripted, keygen::find_blum_prime, true);
+BENCHMARK_CAPTURE(prime, plain_scripted, testing_support::reference_find_blum_prime, true);
+BENCHMARK_CAPTURE(prime, fast_system, keygen::find_blum_prime, false);
+BENCHMARK_CAPTURE(prime, plain_system, testing_support::reference_find_blum_prime, false);
+BENCHMARK_CAPTURE(key, fast_scripted, keygen::generate_key, true);
+BENCHMARK_CAPTURE(key, plain_scripted, plain_generate_key, true);
+BENCHMARK_CAPTURE(key, fast_system, keygen::generate_key, false);
+BENCHMARK_CAPTURE(key, plain_system, plain_generate_key, false);
+
+}  // namespace
+
+BENCHMARK_MAIN();
