@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs the build into a scratch DESTDIR and checks what landed:
+# install.sh BUILD_DIR CHECK_KEY
+set -eu
+build=$1 check_key=$2
+dest=$(mktemp -d)
+trap 'rm -rf "$dest"' EXIT
+
+DESTDIR=$dest cmake --install "$build" --prefix /usr >/dev/null
+for f in usr/bin/keygen usr/share/man/man1/keygen.1.gz usr/share/doc/keygen/copyright \
+         usr/share/doc/keygen/changelog.gz; do
+    [ -f "$dest/$f" ] || { echo "FAIL: $f was not installed" >&2; exit 1; }
+done
+"$dest/usr/bin/keygen" | "$check_key"
