@@ -32,13 +32,13 @@ void random_coprime_square(mpz_class& x, const mpz_class& n)
     // Below 10 the count would be 0, which draws nothing new: the loop
     // could then run forever.
     const int k = static_cast<int>(std::max(estimate - 1, 1L));
-    const mpz_class modulus = n;  // x may be n
+    // x may be n, so it is written only once n is no longer read.
     mpz_class square;
     mpz_class g;
     do {
         keygen::random_decimal(square, k);
-        square_mod(square, square, modulus);
-        mpz_gcd(g.get_mpz_t(), square.get_mpz_t(), modulus.get_mpz_t());
+        square_mod(square, square, n);
+        mpz_gcd(g.get_mpz_t(), square.get_mpz_t(), n.get_mpz_t());
     } while (g != 1);
     x = square;
 }

@@ -29,7 +29,7 @@ int main()
         keygen::generate_key();
         keygen::write_key(stdout);
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "keygen: %s\n", e.what());
+        (void)std::fprintf(stderr, "keygen: %s\n", e.what());
         status = 1;
     }
     forget_secrets();

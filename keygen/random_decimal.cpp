@@ -40,13 +40,14 @@ std::size_t put_decimal(char* out, std::uint32_t v)
     const std::size_t n = decimal_length(v);
     std::size_t end = n;
     for (; v >= 100; v /= 100, end -= 2) {
-        const std::size_t pair = 2 * (v % 100);
+        const std::size_t pair = 2 * static_cast<std::size_t>(v % 100);
         out[end - 2] = digit_pairs[pair];
         out[end - 1] = digit_pairs[pair + 1];
     }
     if (v >= 10) {
-        out[end - 2] = digit_pairs[2 * v];
-        out[end - 1] = digit_pairs[2 * v + 1];
+        const std::size_t pair = 2 * static_cast<std::size_t>(v);
+        out[end - 2] = digit_pairs[pair];
+        out[end - 1] = digit_pairs[pair + 1];
     } else {
         out[end - 1] = static_cast<char>('0' + v);
     }

@@ -29,7 +29,7 @@ namespace {
 [[noreturn]] void out_of_memory() noexcept
 {
     // GMP cannot recover from a failed allocation, so neither can we.
-    std::fputs("keygen: cannot allocate memory: out of memory\n", stderr);
+    (void)std::fputs("keygen: cannot allocate memory: out of memory\n", stderr);
     std::abort();
 }
 
@@ -75,7 +75,7 @@ __attribute__((noinline)) void scrub_stack() noexcept
 {
     // Far more than the deepest GMP call of a run uses (its temporaries
     // for 200-digit numbers are a few kilobytes).
-    constexpr std::size_t depth = 256 * 1024;
+    constexpr std::size_t depth = std::size_t{256} * 1024;
     char area[depth];
     wipe(area, sizeof area);
     asm volatile("" : : "r"(area) : "memory");

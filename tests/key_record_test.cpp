@@ -24,7 +24,7 @@ mpz_class number_of_digits(std::size_t n)
     for (std::size_t i = 0; i < n; ++i) {
         text += static_cast<char>('1' + i % 9);
     }
-    return mpz_class(text);
+    return mpz_class(text, 10);
 }
 
 class StoreChunks : public testing::Test {
@@ -45,7 +45,7 @@ TEST_P(StoreChunksTable, CutsFiftyDigitRows)
 {
     const auto [digits, nchunks, selector] = GetParam();
     const std::string text = number_of_digits(digits).get_str();
-    keygen::store_chunks(mpz_class(text), nchunks, selector);
+    keygen::store_chunks(mpz_class(text, 10), nchunks, selector);
     char(*rows)[keygen::row_bytes] =
         selector == 1 ? key_text.auth_p : selector == 2 ? key_text.auth_q : key_text.auth_n;
     for (int i = 0; i < nchunks; ++i) {
@@ -108,9 +108,9 @@ TEST_F(StoreChunks, KeyFromAScriptedStreamHoldsPQAndN)
 
     EXPECT_EQ(std::string(key_text.auth_p[0]) + key_text.auth_p[1], p99.get_str());
     EXPECT_EQ(std::strlen(key_text.auth_p[1]), 49U);
-    const mpz_class q(std::string(key_text.auth_q[0]) + key_text.auth_q[1]);
+    const mpz_class q(std::string(key_text.auth_q[0]) + key_text.auth_q[1], 10);
     const mpz_class n(std::string(key_text.auth_n[0]) + key_text.auth_n[1] +
-                      key_text.auth_n[2] + key_text.auth_n[3]);
+                      key_text.auth_n[2] + key_text.auth_n[3], 10);
     EXPECT_EQ(n, p99 * q);
     EXPECT_EQ(mpz_fdiv_ui(q.get_mpz_t(), 4), 3U);
     EXPECT_NE(mpz_probab_prime_p(q.get_mpz_t(), 25), 0);

@@ -156,9 +156,9 @@ TEST(RabinRoundTrip, MessageIsAmongTheFourRoots)
 {
     keygen::generate_key();
     const auto& k = keygen::key_text;
-    const mpz_class p(std::string(k.auth_p[0]) + k.auth_p[1]);
-    const mpz_class q(std::string(k.auth_q[0]) + k.auth_q[1]);
-    const mpz_class n(std::string(k.auth_n[0]) + k.auth_n[1] + k.auth_n[2] + k.auth_n[3]);
+    const mpz_class p(std::string(k.auth_p[0]) + k.auth_p[1], 10);
+    const mpz_class q(std::string(k.auth_q[0]) + k.auth_q[1], 10);
+    const mpz_class n(std::string(k.auth_n[0]) + k.auth_n[1] + k.auth_n[2] + k.auth_n[3], 10);
     keygen::wipe_key_text();
 
     mpz_class message;

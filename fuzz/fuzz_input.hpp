@@ -1,0 +1,63 @@
+#pragma once
+// Carves fuzz input into the arguments of one call.
+#include <gmpxx.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <stdexcept>
+
+namespace fuzzing {
+
+[[noreturn]] inline void fail(const char* what)
+{
+    // Any failed check is a crash libFuzzer records with the input.
+    throw std::logic_error(what);
+}
+
+inline void check(bool condition, const char* what)
+{
+    if (!condition) {
+        fail(what);
+    }
+}
+
+class input {
+public:
+    input(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+
+    std::size_t left() const { return size_; }
+
+    template <typename T>
+    T take()
+    {
+        T value{};
+        const std::size_t n = size_ < sizeof value ? size_ : sizeof value;
+        std::memcpy(&value, data_, n);
+        skip(n);
+        return value;
+    }
+
+    // A signed number from a length byte, a sign bit and that many bytes.
+    mpz_class take_number(std::size_t max_bytes = 64)
+    {
+        const auto head = take<std::uint8_t>();
+        std::size_t n = (head & 0x7fU) % (max_bytes + 1);
+        n = n < size_ ? n : size_;
+        mpz_class z;
+        mpz_import(z.get_mpz_t(), n, 1, 1, 0, 0, data_);
+        skip(n);
+        return (head & 0x80U) != 0 ? mpz_class(-z) : z;
+    }
+
+private:
+    void skip(std::size_t n)
+    {
+        data_ += n;
+        size_ -= n;
+    }
+    const std::uint8_t* data_;
+    std::size_t size_;
+};
+
+}  // namespace fuzzing
