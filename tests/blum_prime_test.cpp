@@ -19,6 +19,8 @@ struct search_case {
     std::size_t consumed;
 };
 
+void PrintTo(const search_case& c, std::ostream* os) { *os << c.name; }
+
 class BlumPrimeScripted : public testing::TestWithParam<search_case> {};
 
 // Both searches must agree with the expected result, so a shortcut in the

@@ -22,6 +22,8 @@ struct field_case {
     const char* field;  // what lies between the guards
 };
 
+void PrintTo(const field_case& c, std::ostream* os) { *os << c.value << " in " << c.width; }
+
 class FixedDigits : public testing::TestWithParam<field_case> {};
 
 TEST_P(FixedDigits, FillsTheFieldExactlyOrNotAtAll)

@@ -39,6 +39,8 @@ struct chunk_case {
     int selector;
 };
 
+void PrintTo(const chunk_case& c, std::ostream* os) { *os << c.digits << " digits"; }
+
 class StoreChunksTable : public StoreChunks, public testing::WithParamInterface<chunk_case> {};
 
 TEST_P(StoreChunksTable, CutsFiftyDigitRows)

@@ -75,6 +75,8 @@ struct broken_call {
     std::function<void(mpz_class&)> call;
 };
 
+void PrintTo(const broken_call& c, std::ostream* os) { *os << c.name; }
+
 class BrokenPrecondition : public testing::TestWithParam<broken_call> {};
 
 TEST_P(BrokenPrecondition, ThrowsDomainErrorAndKeepsTheResult)
@@ -116,6 +118,8 @@ struct square_case {
     long expected;
     std::size_t consumed;
 };
+
+void PrintTo(const square_case& c, std::ostream* os) { *os << c.name; }
 
 class RandomCoprimeSquare : public testing::TestWithParam<square_case> {};
 

@@ -21,6 +21,8 @@ struct draw_case {
     std::size_t consumed;
 };
 
+void PrintTo(const draw_case& c, std::ostream* os) { *os << c.name; }
+
 class RandomDecimal : public testing::TestWithParam<draw_case> {};
 
 TEST_P(RandomDecimal, BuildsTheNumberFromWholeValues)
