@@ -53,9 +53,9 @@ void key(benchmark::State& state, void (*generate)(), bool scripted)
     run(state, scripted, generate);
 }
 
-BENCHMARK_CAPTURE(prime, fast_scripted, keygen::find_blum_prime, true);
+BENCHMARK_CAPTURE(prime, fast_scripted, static_cast<search>(keygen::find_blum_prime), true);
 BENCHMARK_CAPTURE(prime, plain_scripted, testing_support::reference_find_blum_prime, true);
-BENCHMARK_CAPTURE(prime, fast_system, keygen::find_blum_prime, false);
+BENCHMARK_CAPTURE(prime, fast_system, static_cast<search>(keygen::find_blum_prime), false);
 BENCHMARK_CAPTURE(prime, plain_system, testing_support::reference_find_blum_prime, false);
 BENCHMARK_CAPTURE(key, fast_scripted, keygen::generate_key, true);
 BENCHMARK_CAPTURE(key, plain_scripted, plain_generate_key, true);

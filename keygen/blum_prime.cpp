@@ -115,11 +115,13 @@ bool has_small_factor(const mpz_class& p)
 // Every check before mpz_probab_prime_p only rejects what it would reject
 // (and a prime of class 1 is rejected whichever test comes first), so the
 // primes and the values consumed are those of the plain search.
-void find_blum_prime(mpz_class& p)
+void find_blum_prime(mpz_class& p) { find_blum_prime(p, next_value); }
+
+void find_blum_prime(mpz_class& p, const value_source& source)
 {
     digit_text text;
     for (;;) {
-        draw_digits(text, prime_digits);
+        draw_digits(text, prime_digits, source);
         if (!text_is_three_mod_four(text, prime_digits)) {
             continue;
         }

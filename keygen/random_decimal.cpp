@@ -65,7 +65,9 @@ std::uint32_t next_value()
 
 digit_text::~digit_text() { wipe(chars.data(), chars.size()); }
 
-void draw_digits(digit_text& text, int ndigits)
+void draw_digits(digit_text& text, int ndigits) { draw_digits(text, ndigits, next_value); }
+
+void draw_digits(digit_text& text, int ndigits, const value_source& source)
 {
     if (ndigits < 0 || ndigits > max_digits) {
         throw std::invalid_argument("random_decimal: digit count out of range");
@@ -73,7 +75,7 @@ void draw_digits(digit_text& text, int ndigits)
     const auto wanted = static_cast<std::size_t>(ndigits);
     std::size_t length = 0;
     do {
-        length += put_decimal(text.chars.data() + length, next_value());
+        length += put_decimal(text.chars.data() + length, source());
     } while (length < wanted);
     text.chars[wanted] = '\0';
 }

@@ -34,8 +34,11 @@ struct digit_text {
 // Writes the decimal texts of values, one after another, until at least
 // ndigits characters are gathered (always at least one value), then cuts
 // the text to exactly ndigits characters. Throws std::invalid_argument,
-// before drawing, when ndigits is outside 0 .. max_digits.
+// before drawing, when ndigits is outside 0 .. max_digits. Values come from
+// source when one is given, so that threads can each replay a stream of
+// their own, and from the installed source otherwise.
 void draw_digits(digit_text& text, int ndigits);
+void draw_digits(digit_text& text, int ndigits, const value_source& source);
 
 // z = the number whose decimal text is draw_digits' text. A count of 0
 // still draws one value and leaves z as it was.

@@ -28,13 +28,22 @@ class BlumPrimeScripted : public testing::TestWithParam<search_case> {};
 TEST_P(BlumPrimeScripted, FindsTheExpectedPrime)
 {
     const search_case& c = GetParam();
-    for (auto* search : {&keygen::find_blum_prime, &reference_find_blum_prime}) {
+    for (auto* search : {+[](mpz_class& p) { keygen::find_blum_prime(p); },
+                         &reference_find_blum_prime}) {
         scripted_stream stream(c.values);
         mpz_class p;
         search(p);
         EXPECT_EQ(p.get_str(), c.expected);
         EXPECT_EQ(stream.consumed(), c.consumed);
     }
+    // An explicit source is used instead of the installed one.
+    scripted_stream installed;
+    std::size_t consumed = 0;
+    mpz_class p;
+    keygen::find_blum_prime(p, [&] { return c.values.at(consumed++); });
+    EXPECT_EQ(p.get_str(), c.expected);
+    EXPECT_EQ(consumed, c.consumed);
+    EXPECT_EQ(installed.consumed(), 0U);
 }
 
 INSTANTIATE_TEST_SUITE_P(
