@@ -62,6 +62,6 @@ void generate_key()
     store_chunks(n, 4, 3);
 }
 
-void wipe_key_text() noexcept { wipe(&key_text, sizeof key_text); }
+void wipe_key_text() noexcept { keyfile::wipe_record(key_text); }
 
 }  // namespace keygen

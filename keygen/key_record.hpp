@@ -1,18 +1,14 @@
 #pragma once
 // The key as text: P, Q and N cut into 50-digit rows.
+#include "keyfile/key_format.hpp"
+
 #include <gmpxx.h>
 
 namespace keygen {
 
-inline constexpr int row_bytes = 256;
-inline constexpr int chunk_digits = 50;
-
-// Every row is a NUL-terminated chunk of at most 50 digits.
-struct key_record {
-    char auth_p[2][row_bytes];
-    char auth_q[2][row_bytes];
-    char auth_n[4][row_bytes];
-};
+using keyfile::chunk_digits;
+using keyfile::key_record;
+using keyfile::row_bytes;
 
 // Zero at start; filled by generate_key.
 extern key_record key_text;

@@ -1,6 +1,9 @@
-// keygen: prints a fresh Rabin key (P, Q and N = P*Q) as eight key lines.
-#include "keygen/key_output.hpp"
+// keygen: makes a fresh Rabin key (P, Q and N = P*Q) as eight key lines.
+#include "keyfile/key_writer.hpp"
+#include "keygen/commands.hpp"
+#include "keygen/diagnostics.hpp"
 #include "keygen/key_record.hpp"
+#include "keygen/options.hpp"
 #include "keygen/secure_memory.hpp"
 #include "keygen/system_random.hpp"
 
@@ -18,19 +21,17 @@ void forget_secrets() noexcept
 
 }  // namespace
 
-// Arguments and environment are ignored: a run always does the same job.
-int main()
+int main(int argc, char** argv)
 {
+    keygen::set_program_name("keygen");
     keygen::install_wiping_allocator();
     keygen::disable_core_dumps();
     int status = 0;
     try {
-        keygen::use_private_buffer(stdout);
-        keygen::generate_key();
-        keygen::write_key(stdout);
-    } catch (const std::exception& e) {
-        (void)std::fprintf(stderr, "keygen: %s\n", e.what());
-        status = 1;
+        keyfile::use_private_buffer(stdout);
+        status = keygen::run(keygen::parse_options(argc, argv));
+    } catch (...) {
+        status = keygen::report_failure(std::current_exception(), keygen::usage);
     }
     forget_secrets();
     return status;

@@ -1,10 +1,11 @@
 #include "keygen/secure_memory.hpp"
 
+#include "keygen/diagnostics.hpp"
+
 #include <gmp.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -26,18 +27,12 @@ secure_buffer::~secure_buffer() { wipe(bytes_.get(), size_); }
 
 namespace {
 
-[[noreturn]] void out_of_memory() noexcept
-{
-    // GMP cannot recover from a failed allocation, so neither can we.
-    (void)std::fputs("keygen: cannot allocate memory: out of memory\n", stderr);
-    std::abort();
-}
-
 void* wiping_alloc(std::size_t size)
 {
     void* p = std::malloc(size);
     if (p == nullptr) {
-        out_of_memory();
+        // GMP cannot recover from a failed allocation, so neither can we.
+        exit_out_of_memory();
     }
     return p;
 }

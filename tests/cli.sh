@@ -32,10 +32,6 @@ fresh-keys)
     cmp -s "$work/a" "$work/b" && fail "two runs printed the same key"
     [ "$(head -c 50 "$work/a")" != "$(head -c 50 "$work/b")" ] || fail "two runs share P"
     ;;
-arguments-ignored)
-    "$keygen" --help extra >"$work/out" || fail "exit status $?"
-    "$check_key" <"$work/out" || fail "not a valid key"
-    ;;
 full-disk)
     "$keygen" >/dev/full 2>"$work/err"; status=$?
     expect_failure "keygen: cannot write the key: No space left on device"

@@ -1,5 +1,5 @@
 #include "keygen/blum_prime.hpp"
-#include "keygen/key_output.hpp"
+#include "keyfile/key_writer.hpp"
 #include "keygen/key_record.hpp"
 #include "tests/digit_script.hpp"
 #include "tests/scripted_source.hpp"
@@ -125,7 +125,7 @@ TEST_F(StoreChunks, WritesTheEightLinesExactly)
     keygen::store_chunks(number_of_digits(199), 4, 3);
     std::FILE* out = std::tmpfile();
     ASSERT_NE(out, nullptr);
-    keygen::write_key(out);
+    keyfile::write_key(out, key_text);
     std::rewind(out);
     std::string written(1024, '\0');
     written.resize(std::fread(written.data(), 1, written.size(), out));
@@ -147,7 +147,7 @@ TEST_F(StoreChunks, WriteFailureIsReported)
     std::FILE* full = std::fopen("/dev/full", "w");
     ASSERT_NE(full, nullptr);
     try {
-        keygen::write_key(full);
+        keyfile::write_key(full, key_text);
         ADD_FAILURE() << "writing to /dev/full succeeded";
     } catch (const std::system_error& e) {
         EXPECT_EQ(e.code().value(), ENOSPC);

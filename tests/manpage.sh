@@ -5,6 +5,6 @@ set -eu
 page=$1
 warnings=$(groff -man -ww -z "$page" 2>&1)
 [ -z "$warnings" ] || { echo "FAIL: groff warns: $warnings" >&2; exit 1; }
-for section in NAME SYNOPSIS DESCRIPTION "EXIT STATUS" SECURITY FILES ENVIRONMENT EXAMPLES "SEE ALSO"; do
+for section in NAME SYNOPSIS DESCRIPTION OPTIONS "EXIT STATUS" SECURITY FILES ENVIRONMENT EXAMPLES "SEE ALSO"; do
     grep -q "^\.SH \"\?$section\"\?\$" "$page" || { echo "FAIL: no $section section" >&2; exit 1; }
 done

@@ -1,0 +1,43 @@
+#pragma once
+// Where a key goes: standard output, or a file that appears only complete.
+#include <sys/types.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+
+namespace keyfile {
+
+inline constexpr mode_t private_mode = 0600;
+inline constexpr mode_t public_mode = 0644;
+
+// Writes the lines to the stream it is given; throws std::system_error
+// with the failure text when they could not be written.
+using line_writer = std::function<void(std::FILE* out, const std::string& failure)>;
+
+class destination {
+public:
+    // path "" or "-" is standard output. A file gets exactly mode, whatever
+    // the umask; it is never written through a symbolic link, and never over
+    // an existing file unless replace is set. noun names what is written in
+    // messages ("the key"). Checks at once what it can before the key exists
+    // and throws std::system_error: an existing file, a directory that is
+    // missing or closed to us.
+    destination(std::string path, mode_t mode, bool replace, const std::string& noun);
+
+    // Runs write, then makes the file durable and puts it in place: a new
+    // file is created with O_EXCL; a replaced one is written beside it and
+    // renamed over it. Throws std::system_error naming the file; on failure
+    // no new file is left and an existing one is as it was.
+    void write(const line_writer& write) const;
+
+private:
+    void write_file(const line_writer& write) const;
+
+    std::string path_;
+    mode_t mode_;
+    bool replace_;
+    std::string failure_;
+};
+
+}  // namespace keyfile

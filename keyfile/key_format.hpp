@@ -1,0 +1,43 @@
+#pragma once
+// The key lines: what they hold and in which order. Writer and reader both
+// take the layout from here.
+#include <array>
+#include <cstddef>
+#include <string_view>
+
+namespace keyfile {
+
+inline constexpr int row_bytes = 256;
+inline constexpr int chunk_digits = 50;
+
+// P, Q and N as text, cut into rows of at most 50 digits. Every row is a
+// NUL-terminated chunk.
+struct key_record {
+    char auth_p[2][row_bytes];
+    char auth_q[2][row_bytes];
+    char auth_n[4][row_bytes];
+};
+
+inline constexpr std::size_t key_lines = 8;
+// A public key is the last four lines alone.
+inline constexpr std::size_t first_public_line = 4;
+
+// Each line is a tab, its key word, two tabs, the row's digits and a line feed.
+inline constexpr std::array<const char*, key_lines> line_formats{
+    "\tAuthP\t\t%s\n", "\tAuthP\t\t%s\n", "\tAuthQ\t\t%s\n", "\tAuthQ\t\t%s\n",
+    "\tAuthN\t\t%s\n", "\tAuthN\t\t%s\n", "\tAuthN\t\t%s\n", "\tAuthN\t\t%s\n"};
+
+// What comes before the digits: the format up to its "%s\n".
+constexpr std::string_view line_head(std::size_t line)
+{
+    const std::string_view format = line_formats[line];
+    return format.substr(0, format.size() - 3);
+}
+
+// Row i of the record, counting the eight lines in order.
+const char* line_value(const key_record& key, std::size_t line);
+
+// Overwrites the record in a way the compiler may not drop.
+void wipe_record(key_record& key) noexcept;
+
+}  // namespace keyfile

@@ -1,0 +1,34 @@
+#pragma once
+// How the programs report failure: "program: what failed: why" on standard
+// error and an exit status, decided here and nowhere else.
+#include <exception>
+#include <stdexcept>
+
+namespace keygen {
+
+inline constexpr int exit_failure = 1;
+inline constexpr int exit_usage = 2;
+
+// A command line the program cannot act on.
+class usage_error : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Names the program in every message; main sets it first.
+void set_program_name(const char* name) noexcept;
+
+// Prints "program: what" for a failure the program goes on after.
+void report(const std::exception& failure) noexcept;
+
+// Reports a failure that ends the run and returns its exit status: 2 for a
+// usage error (the usage follows the message), 1 for anything else, running
+// out of memory included.
+int report_failure(const std::exception_ptr& failure, const char* usage) noexcept;
+
+// For GMP's allocator, which cannot unwind: the same message and status as
+// a std::bad_alloc, without returning. Nothing pending on standard output
+// is written.
+[[noreturn]] void exit_out_of_memory() noexcept;
+
+}  // namespace keygen

@@ -1,0 +1,79 @@
+#include "keygen/options.hpp"
+
+#include "keygen/diagnostics.hpp"
+
+#include <getopt.h>
+
+#include <string>
+
+namespace keygen {
+
+const char* const usage =
+    "usage: keygen [-f] [-o FILE]\n"
+    "       keygen -h | -V\n";
+
+namespace {
+
+const option long_options[] = {
+    {"output", required_argument, nullptr, 'o'},
+    {"force", no_argument, nullptr, 'f'},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {nullptr, 0, nullptr, 0},
+};
+
+// One action a run: a second one is a usage error.
+void set_verb(options& o, verb v, bool& chosen)
+{
+    if (chosen && o.action != v) {
+        throw usage_error("only one of -h and -V may be given");
+    }
+    o.action = v;
+    chosen = true;
+}
+
+std::string unknown_option(int short_option, const char* word)
+{
+    return short_option != 0 ? std::string("unknown option: -") + static_cast<char>(short_option)
+                             : std::string("unknown option: ") + word;
+}
+
+}  // namespace
+
+options parse_options(int argc, char** argv)
+{
+    options o;
+    bool chosen = false;
+    opterr = 0;
+    optind = 1;
+    for (int c = 0; (c = getopt_long(argc, argv, ":o:fhV", long_options, nullptr)) != -1;) {
+        switch (c) {
+        case 'o':
+            o.output = optarg;
+            break;
+        case 'f':
+            o.force = true;
+            break;
+        case 'h':
+            set_verb(o, verb::help, chosen);
+            break;
+        case 'V':
+            set_verb(o, verb::version, chosen);
+            break;
+        case ':':
+            throw usage_error(std::string("option needs an argument: ") + argv[optind - 1]);
+        default:
+            throw usage_error(unknown_option(optopt, argv[optind - 1]));
+        }
+    }
+    o.files.assign(argv + optind, argv + argc);
+    if (o.action == verb::generate && !o.files.empty()) {
+        throw usage_error("unexpected argument: " + o.files.front());
+    }
+    if (o.force && o.output.empty()) {
+        throw usage_error("-f needs -o FILE");
+    }
+    return o;
+}
+
+}  // namespace keygen

@@ -1,0 +1,22 @@
+#pragma once
+// keygen's command line.
+#include <string>
+#include <vector>
+
+namespace keygen {
+
+enum class verb { generate, help, version };
+
+struct options {
+    verb action = verb::generate;
+    std::string output;  // "" or "-": standard output
+    bool force = false;
+    std::vector<std::string> files;
+};
+
+extern const char* const usage;
+
+// Throws usage_error for anything it cannot act on.
+options parse_options(int argc, char** argv);
+
+}  // namespace keygen

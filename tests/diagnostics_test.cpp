@@ -1,0 +1,61 @@
+#include "keygen/diagnostics.hpp"
+#include "keygen/secure_memory.hpp"
+
+#include <gmp.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <new>
+
+namespace {
+
+struct failure_case {
+    const char* name;
+    std::exception_ptr failure;
+    int status;
+    const char* message;
+};
+
+void PrintTo(const failure_case& c, std::ostream* os) { *os << c.name; }
+
+class ReportFailure : public testing::TestWithParam<failure_case> {};
+
+TEST_P(ReportFailure, OneMessageAndStatusPerKind)
+{
+    const failure_case& c = GetParam();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(keygen::report_failure(c.failure, "usage: keygen\n"), c.status);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.message);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, ReportFailure,
+    testing::Values(
+        failure_case{"Usage", std::make_exception_ptr(keygen::usage_error("unknown option: -x")), 2,
+                     "keygen: unknown option: -x\nusage: keygen\n"},
+        failure_case{"OutOfMemory", std::make_exception_ptr(std::bad_alloc()), 1,
+                     "keygen: cannot allocate memory: out of memory\n"},
+        failure_case{"Other", std::make_exception_ptr(std::runtime_error("cannot do it: why")), 1,
+                     "keygen: cannot do it: why\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+#if !defined(__SANITIZE_ADDRESS__)
+void allocate_past_a_small_limit()
+{
+    const rlimit small{std::size_t{1} << 30, std::size_t{1} << 30};
+    setrlimit(RLIMIT_AS, &small);
+    keygen::install_wiping_allocator();
+    mpz_t z;
+    mpz_init2(z, std::size_t{1} << 34);
+}
+
+// GMP cannot unwind from a failed allocation, yet the run must end as a
+// std::bad_alloc would.
+TEST(ReportFailureDeathTest, GmpOutOfMemoryEndsLikeBadAlloc)
+{
+    EXPECT_EXIT(allocate_past_a_small_limit(), testing::ExitedWithCode(1),
+                "^keygen: cannot allocate memory: out of memory\n$");
+}
+#endif
+
+}  // namespace
