@@ -1,6 +1,7 @@
 // Keys and primes per second, the optimised search beside the plain one,
 // on scripted streams (the same streams for both) and on the system source.
 #include "keygen/blum_prime.hpp"
+#include "keygen/key_check.hpp"
 #include "keygen/key_record.hpp"
 #include "tests/reference_search.hpp"
 #include "tests/scripted_source.hpp"
@@ -53,6 +54,22 @@ void key(benchmark::State& state, void (*generate)(), bool scripted)
     run(state, scripted, generate);
 }
 
+// The round trip every new key passes before it is written.
+void self_test(benchmark::State& state)
+{
+    keygen::generate_key();
+    mpz_class p;
+    mpz_class q;
+    mpz_class n;
+    keyfile::number_of(keygen::key_text, 0, p);
+    keyfile::number_of(keygen::key_text, keyfile::first_q_line, q);
+    keyfile::number_of(keygen::key_text, keyfile::first_public_line, n);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(keygen::passes_self_test(p, q, n));
+    }
+}
+
+BENCHMARK(self_test);
 BENCHMARK_CAPTURE(prime, fast_scripted, static_cast<search>(keygen::find_blum_prime), true);
 BENCHMARK_CAPTURE(prime, plain_scripted, testing_support::reference_find_blum_prime, true);
 BENCHMARK_CAPTURE(prime, fast_system, static_cast<search>(keygen::find_blum_prime), false);

@@ -16,6 +16,14 @@ void require(bool condition, const char* what)
     }
 }
 
+// GMP's estimate is exact or one too large; n > 0.
+long decimal_digits(const mpz_class& n, long estimate)
+{
+    mpz_class power;
+    mpz_ui_pow_ui(power.get_mpz_t(), 10, static_cast<unsigned long>(estimate - 1));
+    return n < power ? estimate - 1 : estimate;
+}
+
 }  // namespace
 
 void square_mod(mpz_class& r, const mpz_class& b, const mpz_class& m)
@@ -28,10 +36,12 @@ void random_coprime_square(mpz_class& x, const mpz_class& n)
 {
     require(sgn(n) > 0, "random_coprime_square: modulus must be positive");
     const auto estimate = static_cast<long>(mpz_sizeinbase(n.get_mpz_t(), 10));
-    require(estimate - 1 <= keygen::max_digits, "random_coprime_square: modulus too large");
+    require(decimal_digits(n, estimate) - 1 <= keygen::max_digits,
+            "random_coprime_square: modulus too large");
     // Below 10 the count would be 0, which draws nothing new: the loop
-    // could then run forever.
-    const int k = static_cast<int>(std::max(estimate - 1, 1L));
+    // could then run forever. At the limit the estimate may be one too
+    // large, and the count must stay within what a draw accepts.
+    const int k = static_cast<int>(std::clamp(estimate - 1, 1L, long{keygen::max_digits}));
     // x may be n, so it is written only once n is no longer read.
     mpz_class square;
     mpz_class g;

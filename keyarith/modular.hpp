@@ -11,7 +11,8 @@ void square_mod(mpz_class& r, const mpz_class& b, const mpz_class& m);
 
 // x = a random square modulo n with gcd(x, n) = 1, drawn through
 // keygen::random_decimal with one digit fewer than n's size estimate (at
-// least one). Needs 0 < n with at most keygen::max_digits + 1 digits.
+// least one, at most keygen::max_digits). Needs 0 < n with at most
+// keygen::max_digits + 1 digits.
 void random_coprime_square(mpz_class& x, const mpz_class& n);
 
 // r = a^((p+1)/4) mod p: a square root of a when a is a square modulo the

@@ -1,6 +1,8 @@
 #pragma once
 // The key lines: what they hold and in which order. Writer and reader both
 // take the layout from here.
+#include <gmpxx.h>
+
 #include <array>
 #include <cstddef>
 #include <string_view>
@@ -19,7 +21,8 @@ struct key_record {
 };
 
 inline constexpr std::size_t key_lines = 8;
-// A public key is the last four lines alone.
+// The first line of Q, and of N; a public key is N's four lines alone.
+inline constexpr std::size_t first_q_line = 2;
 inline constexpr std::size_t first_public_line = 4;
 
 // Each line is a tab, its key word, two tabs, the row's digits and a line feed.
@@ -34,8 +37,22 @@ constexpr std::string_view line_head(std::size_t line)
     return format.substr(0, format.size() - 3);
 }
 
-// Row i of the record, counting the eight lines in order.
+// The row of a line, counting the eight lines in order.
+char* line_value(key_record& key, std::size_t line);
 const char* line_value(const key_record& key, std::size_t line);
+
+// The lines a number takes: its first and one past its last.
+struct number_lines {
+    std::size_t first;
+    std::size_t end;
+};
+number_lines rows_of(std::size_t line);
+
+// z = the number whose rows start at line first: its rows joined.
+void number_of(const key_record& key, std::size_t first, mpz_class& z);
+
+// The digits of that number, counted in its rows.
+std::size_t digits_of(const key_record& key, std::size_t first);
 
 // Overwrites the record in a way the compiler may not drop.
 void wipe_record(key_record& key) noexcept;

@@ -40,19 +40,6 @@ void write_lines(std::FILE* out, const key_record& key, std::size_t first,
 
 }  // namespace
 
-const char* line_value(const key_record& key, std::size_t line)
-{
-    if (line < 2) {
-        return key.auth_p[line];
-    }
-    if (line < 4) {
-        return key.auth_q[line - 2];
-    }
-    return key.auth_n[line - 4];
-}
-
-void wipe_record(key_record& key) noexcept { explicit_bzero(&key, sizeof key); }
-
 void use_private_buffer(std::FILE* out) noexcept
 {
     (void)std::setvbuf(out, output_buffer.data(), _IOFBF, output_buffer.size());

@@ -1,11 +1,19 @@
 #include "keygen/commands.hpp"
 
 #include "keyfile/key_file.hpp"
+#include "keyfile/key_reader.hpp"
 #include "keyfile/key_writer.hpp"
+#include "keygen/diagnostics.hpp"
+#include "keygen/key_check.hpp"
 #include "keygen/key_record.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <stdexcept>
+#include <string>
 #include <system_error>
 
 #ifndef KEYGEN_VERSION
@@ -22,25 +30,117 @@ const char* const help =
     "product N, as eight key lines. AuthP and AuthQ are the secret; the four\n"
     "AuthN lines are the public part.\n"
     "\n"
-    "  -o, --output FILE  write the key to FILE, created 0600, not to standard\n"
-    "                     output; an existing FILE is refused\n"
+    "  -o, --output FILE  write to FILE, not to standard output: a key is\n"
+    "                     created 0600, a public key 0644; an existing FILE\n"
+    "                     is refused\n"
     "  -f, --force        with -o, replace an existing FILE atomically\n"
+    "  -c, --check        check each key FILE (a whole key or its public part;\n"
+    "                     none or -: standard input) and say whether it is valid\n"
+    "  -y, --public       check the key FILE and print its public part\n"
     "  -h, --help         print this help and exit\n"
     "  -V, --version      print the version and exit\n";
 
-void print(const char* text)
+const char* const standard_input = "(standard input)";
+
+void print(const std::string& text)
 {
     errno = 0;
-    if (std::fputs(text, stdout) < 0 || std::fflush(stdout) != 0) {
+    if (std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
         throw std::system_error(errno != 0 ? errno : EIO, std::generic_category(),
                                 "cannot write to standard output");
     }
+}
+
+// A key file opened for reading, or standard input for "-".
+class key_input {
+public:
+    explicit key_input(const std::string& path)
+        : name_(path == "-" ? standard_input : path),
+          fd_(path == "-" ? STDIN_FILENO : open(path.c_str(), O_RDONLY | O_CLOEXEC))
+    {
+        if (fd_ < 0) {
+            throw std::system_error(errno, std::generic_category(), "cannot read " + name_);
+        }
+    }
+    ~key_input()
+    {
+        if (fd_ != STDIN_FILENO) {
+            (void)close(fd_);
+        }
+    }
+    key_input(const key_input&) = delete;
+    key_input& operator=(const key_input&) = delete;
+
+    const std::string& name() const { return name_; }
+
+    void read(keyfile::read_key_result& key) const
+    {
+        keyfile::read_key(fd_, name_, key);
+        check_key(key, name_);
+    }
+
+private:
+    std::string name_;
+    int fd_;
+};
+
+std::string summary(const keyfile::read_key_result& key)
+{
+    return std::string(key.whole ? "valid key" : "valid public key") + " (N has " +
+           std::to_string(keyfile::digits_of(key.rows, keyfile::first_public_line)) +
+           " digits, " + std::to_string(mpz_sizeinbase(key.n.get_mpz_t(), 2)) + " bits)";
+}
+
+// Every file is checked, whatever the others gave.
+int check(const options& o)
+{
+    const std::vector<std::string> paths = o.files.empty() ? std::vector<std::string>{"-"} : o.files;
+    int status = 0;
+    for (const std::string& path : paths) {
+        try {
+            const key_input in(path);
+            keyfile::read_key_result key;
+            in.read(key);
+            print(in.name() + ": " + summary(key) + "\n");
+        } catch (const std::bad_alloc&) {
+            throw;
+        } catch (const std::exception& e) {
+            report(e);
+            status = exit_failure;
+        }
+    }
+    return status;
+}
+
+void public_key(const options& o)
+{
+    const key_input in(o.files.empty() ? "-" : o.files.front());
+    keyfile::read_key_result key;
+    in.read(key);
+    if (!key.whole) {
+        throw keyfile::key_error(in.name(), 1, "a public key already; -y needs the whole key");
+    }
+    const keyfile::destination to(o.output, keyfile::public_mode, o.force, "the public key");
+    to.write([&key](std::FILE* out, const std::string& failure) {
+        keyfile::write_public_key(out, key.rows, failure);
+    });
 }
 
 void generate(const options& o)
 {
     const keyfile::destination to(o.output, keyfile::private_mode, o.force, "the key");
     generate_key();
+    // The test runs on the text about to be written, not on the numbers
+    // it came from.
+    mpz_class p;
+    mpz_class q;
+    mpz_class n;
+    keyfile::number_of(key_text, 0, p);
+    keyfile::number_of(key_text, keyfile::first_q_line, q);
+    keyfile::number_of(key_text, keyfile::first_public_line, n);
+    if (!passes_self_test(p, q, n)) {
+        throw std::runtime_error("the new key failed its self-test");
+    }
     to.write([](std::FILE* out, const std::string& failure) {
         keyfile::write_key(out, key_text, failure);
     });
@@ -57,6 +157,11 @@ int run(const options& o)
         break;
     case verb::version:
         print("keygen " KEYGEN_VERSION "\n");
+        break;
+    case verb::check:
+        return check(o);
+    case verb::public_key:
+        public_key(o);
         break;
     case verb::generate:
         generate(o);

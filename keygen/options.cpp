@@ -10,6 +10,8 @@ namespace keygen {
 
 const char* const usage =
     "usage: keygen [-f] [-o FILE]\n"
+    "       keygen -c [FILE...]\n"
+    "       keygen -y [-f] [-o FILE] [FILE]\n"
     "       keygen -h | -V\n";
 
 namespace {
@@ -17,6 +19,8 @@ namespace {
 const option long_options[] = {
     {"output", required_argument, nullptr, 'o'},
     {"force", no_argument, nullptr, 'f'},
+    {"check", no_argument, nullptr, 'c'},
+    {"public", no_argument, nullptr, 'y'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -26,7 +30,7 @@ const option long_options[] = {
 void set_verb(options& o, verb v, bool& chosen)
 {
     if (chosen && o.action != v) {
-        throw usage_error("only one of -h and -V may be given");
+        throw usage_error("only one of -c, -y, -h and -V may be given");
     }
     o.action = v;
     chosen = true;
@@ -38,6 +42,23 @@ std::string unknown_option(int short_option, const char* word)
                              : std::string("unknown option: ") + word;
 }
 
+// Operands and -o only where the action reads or writes a file.
+void check_combination(const options& o)
+{
+    const std::size_t most_files = o.action == verb::check        ? o.files.size()
+                                   : o.action == verb::public_key ? 1
+                                                                  : 0;
+    if (o.files.size() > most_files) {
+        throw usage_error("unexpected argument: " + o.files[most_files]);
+    }
+    if (o.action == verb::check && !o.output.empty()) {
+        throw usage_error("-o does not go with -c");
+    }
+    if (o.force && o.output.empty()) {
+        throw usage_error("-f needs -o FILE");
+    }
+}
+
 }  // namespace
 
 options parse_options(int argc, char** argv)
@@ -46,13 +67,19 @@ options parse_options(int argc, char** argv)
     bool chosen = false;
     opterr = 0;
     optind = 1;
-    for (int c = 0; (c = getopt_long(argc, argv, ":o:fhV", long_options, nullptr)) != -1;) {
+    for (int c = 0; (c = getopt_long(argc, argv, ":o:fcyhV", long_options, nullptr)) != -1;) {
         switch (c) {
         case 'o':
             o.output = optarg;
             break;
         case 'f':
             o.force = true;
+            break;
+        case 'c':
+            set_verb(o, verb::check, chosen);
+            break;
+        case 'y':
+            set_verb(o, verb::public_key, chosen);
             break;
         case 'h':
             set_verb(o, verb::help, chosen);
@@ -67,12 +94,7 @@ options parse_options(int argc, char** argv)
         }
     }
     o.files.assign(argv + optind, argv + argc);
-    if (o.action == verb::generate && !o.files.empty()) {
-        throw usage_error("unexpected argument: " + o.files.front());
-    }
-    if (o.force && o.output.empty()) {
-        throw usage_error("-f needs -o FILE");
-    }
+    check_combination(o);
     return o;
 }
 

@@ -5,13 +5,13 @@
 
 namespace keygen {
 
-enum class verb { generate, help, version };
+enum class verb { generate, check, public_key, help, version };
 
 struct options {
     verb action = verb::generate;
     std::string output;  // "" or "-": standard output
     bool force = false;
-    std::vector<std::string> files;
+    std::vector<std::string> files;  // keys to read; none: standard input
 };
 
 extern const char* const usage;

@@ -13,7 +13,9 @@ namespace keygen {
 inline constexpr int max_digits = 1014;
 
 // Where values come from. Tests install a scripted one; each value must lie
-// in 0 .. 2^31-1. An empty source restores the operating system's.
+// in 0 .. 2^31-1. An empty source restores the operating system's. An
+// installed source is called as it is, without the system source's health
+// test, so a script may repeat values.
 using value_source = std::function<std::uint32_t()>;
 void set_value_source(value_source source);
 

@@ -46,6 +46,42 @@ no-entropy)
     expect_failure "keygen: cannot read random bytes: Function not implemented"
     [ -s "$work/out" ] && fail "a key was printed"
     ;;
+stuck-source | endless-eintr)
+    mode=zeros
+    [ "$case_name" = endless-eintr ] && mode=eintr
+    run LD_PRELOAD="$preload" ASAN_OPTIONS=verify_asan_link_order=0 NO_ENTROPY=$mode
+    expect_failure "keygen: the random source failed its health test"
+    [ -s "$work/out" ] && fail "a key was printed"
+    ;;
+check)
+    "$keygen" | "$keygen" -c >"$work/out" || fail "a new key is not valid"
+    grep -Eq '^\(standard input\): valid key \(N has (199|200) digits, 6[56][0-9] bits\)$' "$work/out" ||
+        fail "check said: $(cat "$work/out")"
+    "$keygen" -o "$work/k" && "$keygen" -y "$work/k" >"$work/pub" || fail "no public key"
+    # Several files: each reported, the status that of the worst.
+    "$keygen" -c "$work/pub" "$work/missing" "$work/k" >"$work/out" 2>"$work/err"; status=$?
+    [ "$status" -eq 1 ] || fail "status $status with a missing file"
+    [ "$(sed 's/ (N has .*//' "$work/out" | tr '\n' ' ')" = "$work/pub: valid public key $work/k: valid key " ] ||
+        fail "reports: $(cat "$work/out")"
+    expect_failure "keygen: cannot read $work/missing: No such file or directory"
+    ;;
+public)
+    "$keygen" -o "$work/k" || fail "no key"
+    "$keygen" -y "$work/k" >"$work/out" || fail "-y failed"
+    grep AuthN "$work/k" | cmp -s - "$work/out" || fail "-y did not print the AuthN lines"
+    (umask 077; "$keygen" -y -o "$work/pub" "$work/k") || fail "-y -o failed"
+    [ "$(stat -c %a "$work/pub")" = 644 ] || fail "public key file mode $(stat -c %a "$work/pub")"
+    cmp -s "$work/out" "$work/pub" || fail "-y -o wrote other lines"
+    "$keygen" -y -o "$work/pub" "$work/k" 2>"$work/err"; status=$?
+    expect_failure "keygen: cannot write the public key to $work/pub: File exists"
+    "$keygen" -y "$work/pub" 2>"$work/err"; status=$?
+    expect_failure "keygen: $work/pub:1: a public key already; -y needs the whole key"
+    ;;
+huge-line)
+    # A line that never ends is refused after a few hundred bytes.
+    { printf '\tAuthP\t\t'; yes 1234567890 | tr -d '\n'; } | "$keygen" -c 2>"$work/err"; status=$?
+    expect_failure "keygen: (standard input):1: line too long"
+    ;;
 *)
     fail "unknown case"
     ;;

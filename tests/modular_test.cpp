@@ -146,6 +146,21 @@ INSTANTIATE_TEST_SUITE_P(
         square_case{"ModulusOneGivesZero", 1, {8}, 0, 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// GMP sizes 10^1015 - 1 as 1016 digits: the limit must follow the true
+// count, and the draw stay within what random_decimal accepts.
+TEST(RandomCoprimeSquareLimit, FollowsTheTrueDigitCount)
+{
+    mpz_class n = too_large - 1;
+    ASSERT_EQ(mpz_sizeinbase(n.get_mpz_t(), 10), static_cast<std::size_t>(keygen::max_digits) + 2);
+    scripted_stream stream(std::vector<std::uint32_t>(102, 2147483647));
+    mpz_class x;
+    random_coprime_square(x, n);
+    EXPECT_EQ(stream.consumed(), 102U);  // 1014 digits of ten-digit values
+    mpz_class g;
+    mpz_gcd(g.get_mpz_t(), x.get_mpz_t(), n.get_mpz_t());
+    EXPECT_TRUE(x > 0 && x < n && g == 1);
+}
+
 TEST(RandomCoprimeSquareAlias, ResultMayBeTheModulus)
 {
     scripted_stream stream({700, 200});

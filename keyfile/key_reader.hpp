@@ -1,0 +1,52 @@
+#pragma once
+// Reading the key lines back: the whole key of eight lines, or its public
+// part, the four AuthN lines alone, exactly as they are written.
+#include "keyfile/key_format.hpp"
+
+#include <gmpxx.h>
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace keyfile {
+
+// What is wrong with a key, and where: its text is "NAME:LINE: what".
+class key_error : public std::runtime_error {
+public:
+    key_error(const std::string& name, std::size_t line, const std::string& what);
+    std::size_t line() const noexcept { return line_; }
+
+private:
+    std::size_t line_;
+};
+
+// A key as read. The rows are the lines' digits as they stood; p and q are
+// set only for a whole key. The rows are wiped when it goes; the numbers
+// are GMP's to wipe.
+struct read_key_result {
+    read_key_result() = default;
+    ~read_key_result();
+    read_key_result(const read_key_result&) = delete;
+    read_key_result& operator=(const read_key_result&) = delete;
+
+    key_record rows{};
+    bool whole = false;
+    mpz_class p;
+    mpz_class q;
+    mpz_class n;
+};
+
+// The longest input that can be a key: eight lines of at most 59 bytes.
+inline constexpr std::size_t max_key_bytes = key_lines * 59;
+
+// Parses text, which must be a key and nothing else, into key. Never reads
+// past text's end. Throws key_error naming name and the first bad line.
+void parse_key(std::string_view text, const std::string& name, read_key_result& key);
+
+// Reads at most max_key_bytes + 1 bytes from fd (enough to tell that a
+// longer input is not a key) and parses them. Throws key_error, or
+// std::system_error when fd cannot be read.
+void read_key(int fd, const std::string& name, read_key_result& key);
+
+}  // namespace keyfile

@@ -1,0 +1,132 @@
+#include "keygen/key_check.hpp"
+
+#include "keyarith/modular.hpp"
+
+#include <algorithm>
+#include <stdexcept>
+#include <vector>
+
+namespace keygen {
+
+namespace {
+
+using keyfile::digits_of;
+using keyfile::first_public_line;
+using keyfile::first_q_line;
+
+constexpr unsigned long factor_bound = 1000000;
+
+const std::vector<unsigned long>& primes_below_bound()
+{
+    static const std::vector<unsigned long> primes = [] {
+        std::vector<bool> composite(factor_bound, false);
+        std::vector<unsigned long> found;
+        for (unsigned long i = 2; i < factor_bound; ++i) {
+            if (!composite[i]) {
+                found.push_back(i);
+                for (unsigned long j = i * i; j < factor_bound; j += i) {
+                    composite[j] = true;
+                }
+            }
+        }
+        return found;
+    }();
+    return primes;
+}
+
+bool has_factor_below_bound(const mpz_class& n)
+{
+    return std::ranges::any_of(primes_below_bound(), [&n](unsigned long p) {
+        return mpz_divisible_ui_p(n.get_mpz_t(), p) != 0;
+    });
+}
+
+struct checker {
+    const keyfile::read_key_result& key;
+    const std::string& name;
+
+    void require(bool condition, std::size_t first_line, const std::string& what) const
+    {
+        if (!condition) {
+            // Lines count from 1 in the file; a public key's start at N.
+            const std::size_t shown = key.whole ? first_line : first_line - first_public_line;
+            throw keyfile::key_error(name, shown + 1, what);
+        }
+    }
+
+    void prime(const mpz_class& z, std::size_t first_line, const char* which) const
+    {
+        const std::size_t digits = digits_of(key.rows, first_line);
+        require(digits == 99 || digits == 100, first_line,
+                std::string(which) + " has " + std::to_string(digits) + " digits, not 99 or 100");
+        require(mpz_probab_prime_p(z.get_mpz_t(), check_reps) != 0, first_line,
+                std::string(which) + " is not prime");
+        require(mpz_fdiv_ui(z.get_mpz_t(), 4) == 3, first_line,
+                std::string(which) + " is not 3 mod 4");
+    }
+
+    void whole() const
+    {
+        prime(key.p, 0, "P");
+        prime(key.q, first_q_line, "Q");
+        require(key.p != key.q, first_q_line, "Q is P");
+        require(key.n == key.p * key.q, first_public_line, "N is not P*Q");
+    }
+
+    void public_part() const
+    {
+        const mpz_class& n = key.n;
+        const std::size_t digits = digits_of(key.rows, first_public_line);
+        require(digits == 199 || digits == 200, first_public_line,
+                "N has " + std::to_string(digits) + " digits, not 199 or 200");
+        require(mpz_odd_p(n.get_mpz_t()) != 0, first_public_line, "N is even");
+        require(mpz_perfect_square_p(n.get_mpz_t()) == 0, first_public_line, "N is a square");
+        require(mpz_probab_prime_p(n.get_mpz_t(), check_reps) == 0, first_public_line,
+                "N is prime");
+        require(!has_factor_below_bound(n), first_public_line,
+                "N has a prime factor below 1000000");
+    }
+};
+
+}  // namespace
+
+void check_key(const keyfile::read_key_result& key, const std::string& name)
+{
+    const checker check{key, name};
+    if (key.whole) {
+        check.whole();
+    } else {
+        check.public_part();
+    }
+}
+
+bool passes_self_test(const mpz_class& p, const mpz_class& q, const mpz_class& n)
+{
+    using namespace keyarith;
+    try {
+        mpz_class x;
+        random_coprime_square(x, n);
+        mpz_class rp;
+        mpz_class rq;
+        sqrt_mod_prime(rp, x, p);
+        sqrt_mod_prime(rq, x, q);
+        mpz_class r;
+        mpz_class r2;
+        crt_combine(r, rp, rq, p, q);
+        crt_combine(r2, rp, mpz_class(q - rq), p, q);
+        mpz_mod(r.get_mpz_t(), r.get_mpz_t(), n.get_mpz_t());
+        mpz_mod(r2.get_mpz_t(), r2.get_mpz_t(), n.get_mpz_t());
+        for (const mpz_class& root : {r, mpz_class(n - r), r2, mpz_class(n - r2)}) {
+            mpz_class back;
+            square_mod(back, root, n);
+            if (back != x) {
+                return false;
+            }
+        }
+        return r != r2 && r != n - r2;
+    } catch (const std::domain_error&) {
+        return false;
+    }
+}
+
+}  // namespace keygen

@@ -1,0 +1,27 @@
+#pragma once
+// Whether a key read back is sound, and whether a new one works.
+#include "keyfile/key_reader.hpp"
+
+#include <gmpxx.h>
+
+#include <string>
+
+namespace keygen {
+
+// Repetitions for the primality of P and Q: with GMP 6.2 the Baillie-PSW
+// test and six Miller-Rabin rounds.
+inline constexpr int check_reps = 30;
+
+// A whole key: P and Q probable primes of 3 mod 4, of 99 or 100 digits,
+// P != Q, N = P*Q. A public key: N of 199 or 200 digits, odd, not a square,
+// not a probable prime, with no prime factor below 10^6. Throws
+// keyfile::key_error naming the first line of the number at fault.
+void check_key(const keyfile::read_key_result& key, const std::string& name);
+
+// A Rabin round trip through the key arithmetic: a random square x modulo
+// N, its roots modulo P and Q joined into r and r' modulo N; all four of
+// +-r, +-r' must square back to x, and r != +-r'. Any other key fails,
+// by a wrong root or by a refused precondition.
+bool passes_self_test(const mpz_class& p, const mpz_class& q, const mpz_class& n);
+
+}  // namespace keygen
