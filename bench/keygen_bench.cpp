@@ -1,5 +1,6 @@
 // Keys and primes per second, the optimised search beside the plain one,
 // on scripted streams (the same streams for both) and on the system source.
+#include "keyaudit/audit.hpp"
 #include "keygen/blum_prime.hpp"
 #include "keygen/key_check.hpp"
 #include "keygen/key_record.hpp"
@@ -69,7 +70,25 @@ void self_test(benchmark::State& state)
     }
 }
 
+// The audit's cost per seed, to set beside one prime search: the replay of
+// 256 seeds a pass, against a key none of them made.
+void audit_seeds(benchmark::State& state)
+{
+    constexpr std::uint32_t seeds = 256;
+    std::uint32_t first = 1700000000;
+    const mpz_class n = mpz_class("1000000000000000000000000000000000000000000000000000000007") * 11;
+    const std::atomic<int> stop{0};
+    for (auto _ : state) {
+        std::vector<keyaudit::suspect> keys{{n, {first, first + seeds - 1}, std::nullopt}};
+        keyaudit::audit(keys).run(static_cast<unsigned>(state.range(0)), stop, [](const auto&) {});
+        first += seeds;
+    }
+    state.counters["per_second"] = benchmark::Counter(
+        static_cast<double>(state.iterations()) * seeds, benchmark::Counter::kIsRate);
+}
+
 BENCHMARK(self_test);
+BENCHMARK(audit_seeds)->Arg(1)->Arg(2)->UseRealTime();
 BENCHMARK_CAPTURE(prime, fast_scripted, static_cast<search>(keygen::find_blum_prime), true);
 BENCHMARK_CAPTURE(prime, plain_scripted, testing_support::reference_find_blum_prime, true);
 BENCHMARK_CAPTURE(prime, fast_system, static_cast<search>(keygen::find_blum_prime), false);

@@ -10,11 +10,14 @@ function(keygen_gzip_doc template output)
 endfunction()
 
 keygen_gzip_doc(${PROJECT_SOURCE_DIR}/doc/keygen.1.in keygen.1)
+keygen_gzip_doc(${PROJECT_SOURCE_DIR}/doc/keyaudit.1.in keyaudit.1)
 keygen_gzip_doc(${PROJECT_SOURCE_DIR}/doc/changelog.in changelog)
 add_custom_target(docs ALL DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/keygen.1.gz
+                                   ${CMAKE_CURRENT_BINARY_DIR}/keyaudit.1.gz
                                    ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz)
 
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/keygen.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/keygen.1.gz ${CMAKE_CURRENT_BINARY_DIR}/keyaudit.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/doc/copyright ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
@@ -27,6 +30,10 @@ modulo N = P*Q (the Rabin construction). Each run draws two random
 100-digit probable primes that are 3 mod 4 (Blum primes) from the
 operating system's random source, multiplies them and prints the three
 numbers as eight AuthP, AuthQ and AuthN lines of at most 50 digits.
+It also checks keys and prints their public part.
+
+keyaudit finds the keys that keygen's clock-seeded predecessor made, by
+replaying its random stream, and recovers them.
 
 Every failure is reported on standard error with a non-zero exit status,
 core dumps are turned off, and the private key is wiped from memory

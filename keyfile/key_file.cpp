@@ -63,6 +63,33 @@ int sync_directory(const std::string& path)
 
 }  // namespace
 
+source::source(const std::string& path)
+    : name_(path == "-" ? "(standard input)" : path),
+      fd_(path == "-" ? STDIN_FILENO : open(path.c_str(), O_RDONLY | O_CLOEXEC))
+{
+    if (fd_ < 0) {
+        throw std::system_error(errno, std::generic_category(), "cannot read " + name_);
+    }
+}
+
+source::~source()
+{
+    if (fd_ != STDIN_FILENO) {
+        (void)close(fd_);
+    }
+}
+
+void source::read(read_key_result& key) const { read_key(fd_, name_, key); }
+
+std::int64_t source::modified() const
+{
+    struct stat st {};
+    if (fstat(fd_, &st) != 0) {
+        throw std::system_error(errno, std::generic_category(), "cannot read " + name_);
+    }
+    return st.st_mtime;
+}
+
 destination::destination(std::string path, mode_t mode, bool replace, const std::string& noun)
     : path_(std::move(path)), mode_(mode), replace_(replace),
       failure_("cannot write " + noun + (is_standard_output(path_) ? "" : " to " + path_))

@@ -1,12 +1,39 @@
 #pragma once
-// Where a key goes: standard output, or a file that appears only complete.
+// Where a key comes from, and where it goes: standard output, or a file
+// that appears only complete.
+#include "keyfile/key_reader.hpp"
+
 #include <sys/types.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <string>
 
 namespace keyfile {
+
+// A key file opened for reading, or standard input for "-".
+class source {
+public:
+    // Throws std::system_error "cannot read NAME".
+    explicit source(const std::string& path);
+    ~source();
+    source(const source&) = delete;
+    source& operator=(const source&) = delete;
+
+    // The path, or "(standard input)".
+    const std::string& name() const { return name_; }
+
+    // Reads the key; throws as read_key does.
+    void read(read_key_result& key) const;
+
+    // When the file was last changed, in seconds since the epoch.
+    std::int64_t modified() const;
+
+private:
+    std::string name_;
+    int fd_;
+};
 
 inline constexpr mode_t private_mode = 0600;
 inline constexpr mode_t public_mode = 0644;

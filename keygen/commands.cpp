@@ -7,9 +7,6 @@
 #include "keygen/key_check.hpp"
 #include "keygen/key_record.hpp"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <stdexcept>
@@ -40,8 +37,6 @@ const char* const help =
     "  -h, --help         print this help and exit\n"
     "  -V, --version      print the version and exit\n";
 
-const char* const standard_input = "(standard input)";
-
 void print(const std::string& text)
 {
     errno = 0;
@@ -51,38 +46,12 @@ void print(const std::string& text)
     }
 }
 
-// A key file opened for reading, or standard input for "-".
-class key_input {
-public:
-    explicit key_input(const std::string& path)
-        : name_(path == "-" ? standard_input : path),
-          fd_(path == "-" ? STDIN_FILENO : open(path.c_str(), O_RDONLY | O_CLOEXEC))
-    {
-        if (fd_ < 0) {
-            throw std::system_error(errno, std::generic_category(), "cannot read " + name_);
-        }
-    }
-    ~key_input()
-    {
-        if (fd_ != STDIN_FILENO) {
-            (void)close(fd_);
-        }
-    }
-    key_input(const key_input&) = delete;
-    key_input& operator=(const key_input&) = delete;
-
-    const std::string& name() const { return name_; }
-
-    void read(keyfile::read_key_result& key) const
-    {
-        keyfile::read_key(fd_, name_, key);
-        check_key(key, name_);
-    }
-
-private:
-    std::string name_;
-    int fd_;
-};
+// Reads a key and checks it.
+void read_checked(const keyfile::source& in, keyfile::read_key_result& key)
+{
+    in.read(key);
+    check_key(key, in.name());
+}
 
 std::string summary(const keyfile::read_key_result& key)
 {
@@ -98,9 +67,9 @@ int check(const options& o)
     int status = 0;
     for (const std::string& path : paths) {
         try {
-            const key_input in(path);
+            const keyfile::source in(path);
             keyfile::read_key_result key;
-            in.read(key);
+            read_checked(in, key);
             print(in.name() + ": " + summary(key) + "\n");
         } catch (const std::bad_alloc&) {
             throw;
@@ -114,9 +83,9 @@ int check(const options& o)
 
 void public_key(const options& o)
 {
-    const key_input in(o.files.empty() ? "-" : o.files.front());
+    const keyfile::source in(o.files.empty() ? "-" : o.files.front());
     keyfile::read_key_result key;
-    in.read(key);
+    read_checked(in, key);
     if (!key.whole) {
         throw keyfile::key_error(in.name(), 1, "a public key already; -y needs the whole key");
     }

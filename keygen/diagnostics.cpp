@@ -1,20 +1,37 @@
 #include "keygen/diagnostics.hpp"
 
+#include <getopt.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <new>
+#include <string>
 
 namespace keygen {
 
 namespace {
 
 const char* program = "keygen";
+int failure_exit_status = exit_failure;
 constexpr const char* out_of_memory = "cannot allocate memory: out of memory";
 
 }  // namespace
 
-void set_program_name(const char* name) noexcept { program = name; }
+usage_error option_error(int getopt_result, char** argv)
+{
+    const char* word = argv[optind - 1];
+    if (getopt_result == ':') {
+        return usage_error(std::string("option needs an argument: ") + word);
+    }
+    return usage_error(optopt != 0 ? std::string("unknown option: -") + static_cast<char>(optopt)
+                                   : std::string("unknown option: ") + word);
+}
+
+void set_program(const char* name, int failure_status) noexcept
+{
+    program = name;
+    failure_exit_status = failure_status;
+}
 
 void report(const std::exception& failure) noexcept
 {
@@ -36,13 +53,13 @@ int report_failure(const std::exception_ptr& failure, const char* usage) noexcep
     } catch (...) {
         (void)std::fprintf(stderr, "%s: unexpected failure\n", program);
     }
-    return exit_failure;
+    return failure_exit_status;
 }
 
 void exit_out_of_memory() noexcept
 {
     (void)std::fprintf(stderr, "%s: %s\n", program, out_of_memory);
-    _exit(exit_failure);
+    _exit(failure_exit_status);
 }
 
 }  // namespace keygen

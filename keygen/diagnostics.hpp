@@ -15,15 +15,20 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Names the program in every message; main sets it first.
-void set_program_name(const char* name) noexcept;
+// The usage error for what getopt_long returned on a bad option, ':' (a
+// missing argument; the option string must start with ':') or '?'.
+usage_error option_error(int getopt_result, char** argv);
+
+// Names the program in every message, and the status of a failure that
+// ends the run; main sets them first.
+void set_program(const char* name, int failure_status = exit_failure) noexcept;
 
 // Prints "program: what" for a failure the program goes on after.
 void report(const std::exception& failure) noexcept;
 
 // Reports a failure that ends the run and returns its exit status: 2 for a
-// usage error (the usage follows the message), 1 for anything else, running
-// out of memory included.
+// usage error (the usage follows the message), the program's failure status
+// for anything else, running out of memory included.
 int report_failure(const std::exception_ptr& failure, const char* usage) noexcept;
 
 // For GMP's allocator, which cannot unwind: the same message and status as

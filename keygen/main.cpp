@@ -23,7 +23,7 @@ void forget_secrets() noexcept
 
 int main(int argc, char** argv)
 {
-    keygen::set_program_name("keygen");
+    keygen::set_program("keygen");
     keygen::install_wiping_allocator();
     keygen::disable_core_dumps();
     int status = 0;

@@ -36,12 +36,6 @@ void set_verb(options& o, verb v, bool& chosen)
     chosen = true;
 }
 
-std::string unknown_option(int short_option, const char* word)
-{
-    return short_option != 0 ? std::string("unknown option: -") + static_cast<char>(short_option)
-                             : std::string("unknown option: ") + word;
-}
-
 // Operands and -o only where the action reads or writes a file.
 void check_combination(const options& o)
 {
@@ -87,10 +81,8 @@ options parse_options(int argc, char** argv)
         case 'V':
             set_verb(o, verb::version, chosen);
             break;
-        case ':':
-            throw usage_error(std::string("option needs an argument: ") + argv[optind - 1]);
         default:
-            throw usage_error(unknown_option(optopt, argv[optind - 1]));
+            throw keygen::option_error(c, argv);
         }
     }
     o.files.assign(argv + optind, argv + argc);

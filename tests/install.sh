@@ -7,7 +7,8 @@ dest=$(mktemp -d)
 trap 'rm -rf "$dest"' EXIT
 
 DESTDIR=$dest cmake --install "$build" --prefix /usr >/dev/null
-for f in usr/bin/keygen usr/share/man/man1/keygen.1.gz usr/share/doc/keygen/copyright \
+for f in usr/bin/keygen usr/bin/keyaudit usr/share/man/man1/keygen.1.gz \
+         usr/share/man/man1/keyaudit.1.gz usr/share/doc/keygen/copyright \
          usr/share/doc/keygen/changelog.gz; do
     [ -f "$dest/$f" ] || { echo "FAIL: $f was not installed" >&2; exit 1; }
 done

@@ -1,0 +1,27 @@
+#pragma once
+// keyaudit's command line.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace keyaudit {
+
+enum class verb { audit, help, version };
+
+struct options {
+    verb action = verb::audit;
+    std::optional<std::uint32_t> from;  // without it, a file's time less a day
+    std::optional<std::uint32_t> to;    // without it, a file's time
+    unsigned threads = 0;               // 0: every online processor
+    bool quiet = false;
+    bool recover = false;
+    std::vector<std::string> files;
+};
+
+extern const char* const usage;
+
+// Throws keygen::usage_error for anything it cannot act on.
+options parse_options(int argc, char** argv);
+
+}  // namespace keyaudit

@@ -1,0 +1,31 @@
+#pragma once
+// Which seconds, and so which seeds, an audit searches.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace keyaudit {
+
+inline constexpr std::int64_t last_seed = 0xffffffff;
+
+// Seeds from first to last, both included.
+struct window {
+    std::uint32_t first;
+    std::uint32_t last;
+};
+
+enum class bound { from, to };
+
+// The second WHEN names: YYYY-MM-DD (its first second for --from, its last
+// for --to), YYYY-MM-DDTHH:MM:SSZ or @SECONDS, all UTC. Throws
+// keygen::usage_error for anything else, and for a second outside
+// 0 .. 2^32-1, the seeds a clock cut to 32 bits gives.
+std::uint32_t parse_when(const std::string& when, bound which);
+
+// "2023-11-14 22:13:20 UTC"
+std::string utc_text(std::int64_t seconds);
+
+// The windows joined: sorted, without overlaps or touching neighbours.
+std::vector<window> join_windows(std::vector<window> windows);
+
+}  // namespace keyaudit
