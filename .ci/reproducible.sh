@@ -18,10 +18,13 @@ SOURCE_DATE_EPOCH=$(git -C "$root" log -1 --format=%ct)
 work=$(mktemp -d "${TMPDIR:-/tmp}/reproducible.XXXXXX")
 shuffled=$work/second/parent
 cleanup() {
-    if mountpoint -q "$shuffled" 2>/dev/null; then fusermount -u "$shuffled"; fi
+    if mountpoint -q "$shuffled" 2>/dev/null; then
+        fusermount -u "$shuffled" 2>/dev/null || fusermount -uz "$shuffled"
+    fi
     rm -rf "$work"
 }
 trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
 mkdir -p "$work/first" "$shuffled" "$work/shuffled-backing"
 
 # The variations beyond folder, time zone, locale, umask and job count need a
