@@ -18,6 +18,8 @@ list(REMOVE_DUPLICATES prefix_maps)
 foreach(dir IN LISTS prefix_maps)
   add_compile_options("-ffile-prefix-map=${dir}=.")
 endforeach()
+# __DATE__ and __TIME__ would write the build's own time.
+add_compile_options(-Wdate-time)
 
 # The one date the package carries, in the man pages and as the time of every
 # file in it: SOURCE_DATE_EPOCH when set, otherwise the date of the newest
