@@ -9,15 +9,23 @@ function(keygen_gzip_doc template output)
     DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/${output} ${template})
 endfunction()
 
-keygen_gzip_doc(${PROJECT_SOURCE_DIR}/doc/keygen.1.in keygen.1)
-keygen_gzip_doc(${PROJECT_SOURCE_DIR}/doc/keyaudit.1.in keyaudit.1)
+# Each program in KEYGEN_PROGRAMS is installed with its man page
+# doc/NAME.1.in, whose .TH line must take its date from @KEYGEN_DATE@.
+install(TARGETS ${KEYGEN_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+set(doc_outputs)
+foreach(program IN LISTS KEYGEN_PROGRAMS)
+  set(page ${PROJECT_SOURCE_DIR}/doc/${program}.1.in)
+  file(STRINGS ${page} title REGEX "^\\.TH ")
+  if(NOT title MATCHES "@KEYGEN_DATE@")
+    message(FATAL_ERROR "${page}: the .TH line must carry the date as @KEYGEN_DATE@")
+  endif()
+  keygen_gzip_doc(${page} ${program}.1)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${program}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  list(APPEND doc_outputs ${CMAKE_CURRENT_BINARY_DIR}/${program}.1.gz)
+endforeach()
 keygen_gzip_doc(${PROJECT_SOURCE_DIR}/doc/changelog.in changelog)
-add_custom_target(docs ALL DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/keygen.1.gz
-                                   ${CMAKE_CURRENT_BINARY_DIR}/keyaudit.1.gz
-                                   ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz)
+add_custom_target(docs ALL DEPENDS ${doc_outputs} ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz)
 
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/keygen.1.gz ${CMAKE_CURRENT_BINARY_DIR}/keyaudit.1.gz
-        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/doc/copyright ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
@@ -46,4 +54,13 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+# cpack reads this when it starts: without SOURCE_DATE_EPOCH of its own, the
+# files in the package get the date the man pages show, not the build's time.
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_BINARY_DIR}/CPackDate.cmake)
+file(CONFIGURE OUTPUT ${CPACK_PROJECT_CONFIG_FILE} @ONLY CONTENT [[
+if("$ENV{SOURCE_DATE_EPOCH}" STREQUAL "")
+  set(ENV{SOURCE_DATE_EPOCH} @KEYGEN_DATE_EPOCH@)
+endif()
+]])
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/DebMemberModes.cmake)
 include(CPack)
