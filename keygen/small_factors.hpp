@@ -1,0 +1,15 @@
+#pragma once
+// Trial division of six-limb numbers by the odd primes below a bound, by
+// multiplications with precomputed constants instead of divisions.
+#include "keygen/wide_int.hpp"
+
+namespace keygen {
+
+// Odd primes below this bound are tried.
+inline constexpr unsigned sieve_bound = 6000;
+
+// True when an odd prime below sieve_bound divides n. Numbers below the
+// bound are left to the full test (a small prime is not its own factor).
+bool has_small_factor(const limb_number& n) noexcept;
+
+}  // namespace keygen
