@@ -77,17 +77,6 @@ montgomery_modulus::montgomery_modulus(const limb_number& modulus) noexcept
 {
 }
 
-void double_if(limb_number& a, std::uint64_t twice) noexcept
-{
-    const std::uint64_t mask = 0 - twice;
-    std::uint64_t carry = 0;
-    for (auto& limb : a) {
-        const uint128 sum = uint128{limb} + (limb & mask) + carry;
-        limb = low_word(sum);
-        carry = static_cast<std::uint64_t>(sum >> 64);
-    }
-}
-
 void square_portable(limb_number& a, const montgomery_modulus& m, std::uint64_t twice) noexcept
 {
     const limb_number x = a;
