@@ -5,7 +5,8 @@
 
 namespace keygen {
 
-// Odd primes below this bound are tried.
+// Odd primes below this bound are tried. Timed on the whole search, 3000,
+// 6000 and 12000 were within the machine's noise, 3000 a little slower.
 inline constexpr unsigned sieve_bound = 6000;
 
 // True when an odd prime below sieve_bound divides n. Numbers below the
