@@ -1,113 +1,72 @@
 #include "keygen/blum_prime.hpp"
 
-#include "keygen/random_decimal.hpp"
+#include "keygen/base2_sprp.hpp"
+#include "keygen/drawn_candidate.hpp"
+#include "keygen/secure_memory.hpp"
+#include "keygen/small_factors.hpp"
 
-#include <array>
-#include <cstdint>
+#include <gmp.h>
 
 namespace keygen {
 
 namespace {
 
-// Odd primes trial-divided before the primality test. The bound was set by
-// counting the search's instructions under callgrind (100 primes: 812M at
-// 300, 710M at 2000, 699M at 4000, 714M at 8000): past it, another divisor
-// costs more than the Miller-Rabin tests it saves.
-constexpr unsigned sieve_bound = 4000;
+static_assert(prime_digits == candidate_digits);
 
-constexpr bool is_odd_prime(unsigned n)
-{
-    for (unsigned d = 3; d * d <= n; d += 2) {
-        if (n % d == 0) {
-            return false;
-        }
-    }
-    return n > 2 && n % 2 == 1;
-}
+// Since GMP 6.2, mpz_probab_prime_p(n, reps) for reps up to 24 is trial
+// division and BPSW, whose first half is a base-2 strong test (GMP's NEWS
+// for 6.2.0). So every composite that fails that test is rejected by GMP,
+// and the pre-test below may reject it first. Older versions ran
+// Miller-Rabin with random bases instead.
+static_assert(__GNU_MP_VERSION > 6 || (__GNU_MP_VERSION == 6 && __GNU_MP_VERSION_MINOR >= 2),
+              "the base-2 pre-test relies on GMP's BPSW");
 
-constexpr std::size_t count_primes()
-{
-    std::size_t count = 0;
-    for (unsigned n = 3; n < sieve_bound; n += 2) {
-        count += is_odd_prime(n) ? 1 : 0;
-    }
-    return count;
-}
+// The candidate's limbs, wiped when the search returns.
+struct candidate_limbs {
+    candidate_limbs() = default;
+    ~candidate_limbs() { wipe(limbs.data(), sizeof limbs); }
+    candidate_limbs(const candidate_limbs&) = delete;
+    candidate_limbs& operator=(const candidate_limbs&) = delete;
 
-constexpr auto small_primes = [] {
-    std::array<std::uint32_t, count_primes()> primes{};
-    std::size_t i = 0;
-    for (unsigned n = 3; n < sieve_bound; n += 2) {
-        if (is_odd_prime(n)) {
-            primes[i++] = n;
-        }
-    }
-    return primes;
-}();
-
-// Consecutive small primes whose product fits a limb, so that one
-// multi-precision division serves the whole group.
-struct prime_group {
-    std::uint64_t product = 1;
-    std::size_t first = 0;
-    std::size_t last = 0;
+    limb_number limbs{};
 };
 
-constexpr prime_group group_from(std::size_t first)
+// Rejects only numbers mpz_probab_prime_p rejects: those with a small
+// factor (other than themselves) and those failing the base-2 strong test.
+// Numbers the kernel does not take (a draw that began with zeros) go
+// straight to GMP.
+bool passes_pretests(const limb_number& n)
 {
-    prime_group group{1, first, first};
-    while (group.last < small_primes.size() &&
-           group.product <= UINT64_MAX / small_primes[group.last]) {
-        group.product *= small_primes[group.last++];
-    }
-    return group;
-}
-
-constexpr std::size_t count_groups()
-{
-    std::size_t groups = 0;
-    for (std::size_t i = 0; i < small_primes.size(); i = group_from(i).last) {
-        ++groups;
-    }
-    return groups;
-}
-
-constexpr auto prime_groups = [] {
-    std::array<prime_group, count_groups()> groups{};
-    std::size_t i = 0;
-    for (auto& group : groups) {
-        group = group_from(i);
-        i = group.last;
-    }
-    return groups;
-}();
-
-static_assert(sizeof(unsigned long) == sizeof(std::uint64_t));
-
-// The last two digits of the text decide the class modulo 4.
-bool text_is_three_mod_four(const digit_text& text, int ndigits)
-{
-    const int tens = text.chars[static_cast<std::size_t>(ndigits - 2)] - '0';
-    const int ones = text.chars[static_cast<std::size_t>(ndigits - 1)] - '0';
-    return (tens * 10 + ones) % 4 == 3;
-}
-
-// True when p is divisible by a small prime other than itself. Numbers
-// within the sieve's range are left to the full test.
-bool has_small_factor(const mpz_class& p)
-{
-    if (mpz_cmp_ui(p.get_mpz_t(), sieve_bound) < 0) {
+    if (has_small_factor(n)) {
         return false;
     }
-    for (const auto& group : prime_groups) {
-        const std::uint64_t r = mpz_fdiv_ui(p.get_mpz_t(), group.product);
-        for (std::size_t i = group.first; i < group.last; ++i) {
-            if (r % small_primes[i] == 0) {
-                return true;
-            }
-        }
+    return !base2_sprp_accepts(n) || is_base2_sprp(n);
+}
+
+// Limbs up to the highest nonzero one, as GMP wants its sizes.
+mp_size_t used_limbs(const limb_number& n)
+{
+    auto size = static_cast<mp_size_t>(number_limbs);
+    while (size > 0 && n[static_cast<std::size_t>(size - 1)] == 0) {
+        --size;
     }
-    return false;
+    return size;
+}
+
+// GMP's test on the limbs in place, through a read-only view.
+bool is_probable_prime(const limb_number& n)
+{
+    mpz_t view;
+    return mpz_probab_prime_p(mpz_roinit_n(view, n.data(), used_limbs(n)), primality_reps) != 0;
+}
+
+void store(mpz_class& p, const limb_number& n)
+{
+    mp_limb_t* out = mpz_limbs_write(p.get_mpz_t(), number_limbs);
+    for (std::size_t i = 0; i < number_limbs; ++i) {
+        out[i] = n[i];
+    }
+    mpz_limbs_finish(p.get_mpz_t(), number_limbs);
 }
 
 }  // namespace
@@ -119,15 +78,16 @@ void find_blum_prime(mpz_class& p) { find_blum_prime(p, next_value); }
 
 void find_blum_prime(mpz_class& p, const value_source& source)
 {
-    digit_text text;
+    drawn_candidate drawn;
+    candidate_limbs n;
     for (;;) {
-        draw_digits(text, prime_digits, source);
-        if (!text_is_three_mod_four(text, prime_digits)) {
+        draw_candidate(drawn, source);
+        if (!is_three_mod_four(drawn)) {
             continue;
         }
-        mpz_set_str(p.get_mpz_t(), text.chars.data(), 10);
-        if (!has_small_factor(p) &&
-            mpz_probab_prime_p(p.get_mpz_t(), primality_reps) != 0) {
+        candidate_number(drawn, n.limbs);
+        if (passes_pretests(n.limbs) && is_probable_prime(n.limbs)) {
+            store(p, n.limbs);
             return;
         }
     }

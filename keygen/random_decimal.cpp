@@ -1,9 +1,9 @@
 #include "keygen/random_decimal.hpp"
 
+#include "keygen/decimal_length.hpp"
 #include "keygen/secure_memory.hpp"
 #include "keygen/system_random.hpp"
 
-#include <bit>
 #include <stdexcept>
 #include <utility>
 
@@ -13,9 +13,6 @@ namespace {
 
 value_source installed_source;
 
-constexpr std::array<std::uint32_t, 10> powers_of_ten{
-    1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000};
-
 constexpr auto digit_pairs = [] {
     std::array<char, 200> pairs{};
     for (std::size_t i = 0; i < 100; ++i) {
@@ -24,13 +21,6 @@ constexpr auto digit_pairs = [] {
     }
     return pairs;
 }();
-
-std::size_t decimal_length(std::uint32_t v)
-{
-    // 1233/4096 is just above log10(2); 0 is written as one digit.
-    const auto guess = static_cast<std::size_t>((std::bit_width(v) * 1233) >> 12);
-    return guess + (v >= powers_of_ten[guess] || v == 0 ? 1 : 0);
-}
 
 // Writes the plain decimal text of v at out and returns its length. Two
 // digits a step, as the search spends a fifth of its time here. No

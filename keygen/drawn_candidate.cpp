@@ -1,0 +1,83 @@
+#include "keygen/drawn_candidate.hpp"
+
+#include "keygen/decimal_length.hpp"
+#include "keygen/secure_memory.hpp"
+
+namespace keygen {
+
+namespace {
+
+static_assert(candidate_digits <= max_digits);
+
+// Digits a word holds whatever they are: 10^19 < 2^64.
+constexpr std::size_t chunk_digits = 19;
+
+// The last value cut to the leading digits kept in the text.
+std::uint32_t kept_part(const drawn_candidate& c)
+{
+    const std::uint32_t v = c.values[c.count - 1];
+    return v / static_cast<std::uint32_t>(powers_of_ten[decimal_length(v) - c.last_kept]);
+}
+
+// n = n * scale + add over all limbs; n stays below 10^100 < 2^384.
+void multiply_add(limb_number& n, std::uint64_t scale, std::uint64_t add)
+{
+    std::uint64_t carry = add;
+    for (auto& limb : n) {
+        const uint128 p = uint128{limb} * scale + carry;
+        limb = static_cast<std::uint64_t>(p);
+        carry = static_cast<std::uint64_t>(p >> 64);
+    }
+}
+
+}  // namespace
+
+drawn_candidate::~drawn_candidate() { wipe(values.data(), sizeof values); }
+
+void draw_candidate(drawn_candidate& c, const value_source& source)
+{
+    constexpr auto wanted = static_cast<std::size_t>(candidate_digits);
+    std::size_t length = 0;
+    std::size_t last_length = 0;
+    c.count = 0;
+    do {
+        const std::uint32_t v = source();
+        c.values[c.count++] = v;
+        last_length = decimal_length(v);
+        length += last_length;
+    } while (length < wanted);
+    c.last_kept = last_length - (length - wanted);
+}
+
+bool is_three_mod_four(const drawn_candidate& c)
+{
+    // 100 = 0 and 10 = 2 modulo 4: only the last digit and the parity of
+    // the one before it count.
+    const std::uint32_t last = kept_part(c);
+    const std::uint32_t tens = c.last_kept >= 2 ? last / 10 : c.values[c.count - 2];
+    return (2 * (tens & 1) + last % 10) % 4 == 3;
+}
+
+void candidate_number(const drawn_candidate& c, limb_number& n)
+{
+    n.fill(0);
+    // Values are gathered into a word of up to 19 digits, then the word is
+    // folded into n, so that few steps touch all six limbs.
+    std::uint64_t chunk = 0;
+    std::size_t digits = 0;
+    for (std::size_t i = 0; i < c.count; ++i) {
+        const bool last = i + 1 == c.count;
+        const std::uint32_t v = last ? kept_part(c) : c.values[i];
+        const std::size_t length = last ? c.last_kept : decimal_length(v);
+        if (digits + length > chunk_digits) {
+            multiply_add(n, powers_of_ten[digits], chunk);
+            chunk = 0;
+            digits = 0;
+        }
+        chunk = chunk * powers_of_ten[length] + v;
+        digits += length;
+    }
+    multiply_add(n, powers_of_ten[digits], chunk);
+}
+
+}  // namespace keygen
