@@ -8,16 +8,6 @@ constexpr std::size_t n_limbs = number_limbs;
 
 std::uint64_t low_word(uint128 x) { return static_cast<std::uint64_t>(x); }
 
-std::uint64_t negated_inverse(std::uint64_t n0)
-{
-    // n0 is its own inverse modulo 8; each Newton step doubles the bits.
-    std::uint64_t inverse = n0;
-    for (int i = 0; i < 5; ++i) {
-        inverse *= 2 - n0 * inverse;
-    }
-    return 0 - inverse;
-}
-
 // Three words that sum the products of a column.
 struct accumulator {
     uint128 low = 0;
@@ -73,7 +63,7 @@ void reduce_columns(const Terms& terms, const montgomery_modulus& md, limb_numbe
 }  // namespace
 
 montgomery_modulus::montgomery_modulus(const limb_number& modulus) noexcept
-    : n(modulus), neg_inverse(negated_inverse(modulus[0]))
+    : n(modulus), neg_inverse(0 - inverse_mod_word(modulus[0]))
 {
 }
 

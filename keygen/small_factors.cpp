@@ -26,17 +26,6 @@ constexpr std::size_t count_primes()
     return count;
 }
 
-// 1/x modulo 2^64 for odd x: x is its own inverse modulo 8, and each
-// Newton step doubles the bits that are right.
-constexpr std::uint64_t inverse_mod_word(std::uint64_t x)
-{
-    std::uint64_t inverse = x;
-    for (int i = 0; i < 5; ++i) {
-        inverse *= 2 - x * inverse;
-    }
-    return inverse;
-}
-
 // p divides y exactly when y / p modulo 2^64 is at most (2^64 - 1) / p.
 struct small_prime {
     std::uint64_t inverse = 0;
