@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <system_error>
@@ -104,11 +103,7 @@ std::string verdict(const suspect& s, const std::optional<std::uint32_t>& throug
 
 void print(std::FILE* out, const std::string& line)
 {
-    errno = 0;
-    if (std::fputs(line.c_str(), out) < 0 || std::fflush(out) != 0) {
-        throw std::system_error(errno != 0 ? errno : EIO, std::generic_category(),
-                                "cannot write the report");
-    }
+    keyfile::write_text(out, line, "cannot write the report");
 }
 
 // The progress line, on a terminal only: share done, speed, time left.

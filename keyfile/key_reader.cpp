@@ -3,6 +3,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <system_error>
@@ -124,30 +125,26 @@ void parse_key(std::string_view text, const std::string& name, read_key_result& 
 
 void read_key(int fd, const std::string& name, read_key_result& key)
 {
-    std::array<char, max_key_bytes + 1> buffer{};
+    // What was read is wiped however the parse ends.
+    struct wiped_buffer {
+        ~wiped_buffer() { explicit_bzero(bytes.data(), bytes.size()); }
+        std::array<char, max_key_bytes + 1> bytes{};
+    } buffer;
     std::size_t got = 0;
-    while (got < buffer.size()) {
-        const ssize_t n = read(fd, buffer.data() + got, buffer.size() - got);
+    while (got < buffer.bytes.size()) {
+        const ssize_t n = read(fd, buffer.bytes.data() + got, buffer.bytes.size() - got);
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n < 0) {
-            const int err = errno;
-            explicit_bzero(buffer.data(), buffer.size());
-            throw std::system_error(err, std::generic_category(), "cannot read " + name);
+            throw std::system_error(errno, std::generic_category(), "cannot read " + name);
         }
         if (n == 0) {
             break;
         }
         got += static_cast<std::size_t>(n);
     }
-    try {
-        parse_key(std::string_view(buffer.data(), got), name, key);
-    } catch (...) {
-        explicit_bzero(buffer.data(), buffer.size());
-        throw;
-    }
-    explicit_bzero(buffer.data(), buffer.size());
+    parse_key(std::string_view(buffer.bytes.data(), got), name, key);
 }
 
 }  // namespace keyfile

@@ -23,6 +23,14 @@ void wipe_output_buffer() noexcept { explicit_bzero(output_buffer.data(), output
     throw std::system_error(err != 0 ? err : EIO, std::generic_category(), failure);
 }
 
+void flush(std::FILE* out, const std::string& failure)
+{
+    if (std::fflush(out) != 0 || std::ferror(out) != 0) {
+        write_failed(out, errno, failure);
+    }
+    wipe_output_buffer();
+}
+
 void write_lines(std::FILE* out, const key_record& key, std::size_t first,
                  const std::string& failure)
 {
@@ -32,10 +40,7 @@ void write_lines(std::FILE* out, const key_record& key, std::size_t first,
             write_failed(out, errno, failure);
         }
     }
-    if (std::fflush(out) != 0 || std::ferror(out) != 0) {
-        write_failed(out, errno, failure);
-    }
-    wipe_output_buffer();
+    flush(out, failure);
 }
 
 }  // namespace
@@ -53,6 +58,15 @@ void write_key(std::FILE* out, const key_record& key, const std::string& failure
 void write_public_key(std::FILE* out, const key_record& key, const std::string& failure)
 {
     write_lines(out, key, first_public_line, failure);
+}
+
+void write_text(std::FILE* out, const std::string& text, const std::string& failure)
+{
+    errno = 0;
+    if (std::fputs(text.c_str(), out) < 0) {
+        write_failed(out, errno, failure);
+    }
+    flush(out, failure);
 }
 
 }  // namespace keyfile

@@ -21,4 +21,7 @@ void write_key(std::FILE* out, const key_record& key,
 void write_public_key(std::FILE* out, const key_record& key,
                       const std::string& failure = "cannot write the key");
 
+// Any other text, with the same checks: help, versions, reports.
+void write_text(std::FILE* out, const std::string& text, const std::string& failure);
+
 }  // namespace keyfile

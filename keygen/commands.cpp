@@ -7,11 +7,9 @@
 #include "keygen/key_check.hpp"
 #include "keygen/key_record.hpp"
 
-#include <cerrno>
 #include <cstdio>
 #include <stdexcept>
 #include <string>
-#include <system_error>
 
 #ifndef KEYGEN_VERSION
 #error "KEYGEN_VERSION must be defined by the build"
@@ -39,11 +37,7 @@ const char* const help =
 
 void print(const std::string& text)
 {
-    errno = 0;
-    if (std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
-        throw std::system_error(errno != 0 ? errno : EIO, std::generic_category(),
-                                "cannot write to standard output");
-    }
+    keyfile::write_text(stdout, text, "cannot write to standard output");
 }
 
 // Reads a key and checks it.
