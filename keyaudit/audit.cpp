@@ -2,6 +2,7 @@
 
 #include "keyaudit/old_stream.hpp"
 #include "keygen/blum_prime.hpp"
+#include "keygen/secure_memory.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -112,6 +113,9 @@ void audit::run(unsigned threads, const std::atomic<int>& stop,
         while (workers.size() < threads) {
             workers.emplace_back([this, &s, &stop] {
                 work(s, stop);
+                // glibc keeps a finished thread's stack for the next one.
+                keygen::scrub_stack();
+                keygen::clear_vector_registers();
                 const std::lock_guard lock(s.mutex);
                 --s.running;
                 s.finished.notify_all();

@@ -45,5 +45,6 @@ int main(int argc, char** argv)
     // A recovered key passed through here.
     keygen::wipe_key_text();
     keygen::scrub_stack();
+    keygen::clear_vector_registers();
     return status;
 }

@@ -17,6 +17,7 @@ void forget_secrets() noexcept
     keygen::wipe_key_text();
     keygen::discard_system_values();
     keygen::scrub_stack();
+    keygen::clear_vector_registers();
 }
 
 }  // namespace

@@ -66,6 +66,53 @@ void disable_core_dumps() noexcept
     (void)prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
 }
 
+namespace {
+
+// vzeroall clears zmm0-15 whole where AVX-512 is; zmm16-31 need AVX-512's
+// own instructions.
+__attribute__((target("avx512f"))) void clear_avx512_registers() noexcept
+{
+    asm volatile("vzeroall\n\t"
+                 "vpxord %%zmm16, %%zmm16, %%zmm16\n\tvpxord %%zmm17, %%zmm17, %%zmm17\n\t"
+                 "vpxord %%zmm18, %%zmm18, %%zmm18\n\tvpxord %%zmm19, %%zmm19, %%zmm19\n\t"
+                 "vpxord %%zmm20, %%zmm20, %%zmm20\n\tvpxord %%zmm21, %%zmm21, %%zmm21\n\t"
+                 "vpxord %%zmm22, %%zmm22, %%zmm22\n\tvpxord %%zmm23, %%zmm23, %%zmm23\n\t"
+                 "vpxord %%zmm24, %%zmm24, %%zmm24\n\tvpxord %%zmm25, %%zmm25, %%zmm25\n\t"
+                 "vpxord %%zmm26, %%zmm26, %%zmm26\n\tvpxord %%zmm27, %%zmm27, %%zmm27\n\t"
+                 "vpxord %%zmm28, %%zmm28, %%zmm28\n\tvpxord %%zmm29, %%zmm29, %%zmm29\n\t"
+                 "vpxord %%zmm30, %%zmm30, %%zmm30\n\tvpxord %%zmm31, %%zmm31, %%zmm31"
+                 ::: "memory");
+}
+
+__attribute__((target("avx"))) void clear_avx_registers() noexcept
+{
+    asm volatile("vzeroall" ::: "memory");
+}
+
+void clear_sse_registers() noexcept
+{
+    asm volatile("pxor %%xmm0, %%xmm0\n\tpxor %%xmm1, %%xmm1\n\tpxor %%xmm2, %%xmm2\n\t"
+                 "pxor %%xmm3, %%xmm3\n\tpxor %%xmm4, %%xmm4\n\tpxor %%xmm5, %%xmm5\n\t"
+                 "pxor %%xmm6, %%xmm6\n\tpxor %%xmm7, %%xmm7\n\tpxor %%xmm8, %%xmm8\n\t"
+                 "pxor %%xmm9, %%xmm9\n\tpxor %%xmm10, %%xmm10\n\tpxor %%xmm11, %%xmm11\n\t"
+                 "pxor %%xmm12, %%xmm12\n\tpxor %%xmm13, %%xmm13\n\tpxor %%xmm14, %%xmm14\n\t"
+                 "pxor %%xmm15, %%xmm15"
+                 ::: "memory");
+}
+
+}  // namespace
+
+void clear_vector_registers() noexcept
+{
+    if (__builtin_cpu_supports("avx512f")) {
+        clear_avx512_registers();
+    } else if (__builtin_cpu_supports("avx")) {
+        clear_avx_registers();
+    } else {
+        clear_sse_registers();
+    }
+}
+
 __attribute__((noinline)) void scrub_stack() noexcept
 {
     // A run's deepest call uses under 10 KiB of stack (measured by painting

@@ -38,4 +38,9 @@ void disable_core_dumps() noexcept;
 // temporaries of its arithmetic.
 void scrub_stack() noexcept;
 
+// Zeroes every vector register the processor has. Copies of limbs linger
+// there, and whatever runs at exit (the dynamic linker's lazy binding, for
+// one) may save them to the stack after scrub_stack has run.
+void clear_vector_registers() noexcept;
+
 }  // namespace keygen
