@@ -33,6 +33,9 @@ int main(int argc, char** argv)
     keygen::set_program("keyaudit", keyaudit::exit_trouble);
     keygen::install_wiping_allocator();
     keygen::disable_core_dumps();
+    // A file-size limit then fails a write with EFBIG, which is reported
+    // and cleaned up after like any other failed write.
+    (void)std::signal(SIGXFSZ, SIG_IGN);
     static_assert(std::atomic<int>::is_always_lock_free);
     int status = 0;
     try {

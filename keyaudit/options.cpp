@@ -102,7 +102,7 @@ options parse_options(int argc, char** argv)
             set_verb(o, verb::version);
             break;
         default:
-            throw keygen::option_error(c, argv);
+            throw keygen::option_error(c, argv, long_options);
         }
     }
     o.files.assign(argv + optind, argv + argc);

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <utility>
 
 namespace keyfile {
 
@@ -26,6 +27,9 @@ public:
 
     // Reads the key; throws as read_key does.
     void read(read_key_result& key) const;
+
+    // The device and inode of what is read.
+    std::pair<dev_t, ino_t> identity() const;
 
     // When the file was last changed, in seconds since the epoch.
     std::int64_t modified() const;
@@ -48,23 +52,35 @@ public:
     // the umask; it is never written through a symbolic link, and never over
     // an existing file unless replace is set. noun names what is written in
     // messages ("the key"). Checks at once what it can before the key exists
-    // and throws std::system_error: an existing file, a directory that is
-    // missing or closed to us.
+    // and throws std::system_error: an existing file, a folder that is
+    // missing, closed to us or that cannot be opened to be synced.
     destination(std::string path, mode_t mode, bool replace, const std::string& noun);
+    ~destination();
+    destination(const destination&) = delete;
+    destination& operator=(const destination&) = delete;
+
+    // Throws when the file would replace the one in is read from.
+    void refuse_to_replace(const source& in) const;
 
     // Runs write, then makes the file durable and puts it in place: a new
     // file is created with O_EXCL; a replaced one is written beside it and
-    // renamed over it. Throws std::system_error naming the file; on failure
-    // no new file is left and an existing one is as it was.
-    void write(const line_writer& write) const;
+    // renamed over it. Throws std::system_error naming the file; on failure,
+    // or on SIGINT, SIGTERM or SIGHUP before the file is complete at its
+    // name, no new file is left and an existing one is as it was. Once it
+    // is, such a signal no longer ends the run. Returns a warning, or
+    // nothing, when a replaced file is in place but its folder could not be
+    // synced.
+    std::string write(const line_writer& write) const;
 
 private:
-    void write_file(const line_writer& write) const;
+    int create(std::string& name) const;
+    std::string write_file(const line_writer& write) const;
 
     std::string path_;
     mode_t mode_;
     bool replace_;
     std::string failure_;
+    int folder_ = -1;
 };
 
 }  // namespace keyfile

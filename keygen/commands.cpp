@@ -40,6 +40,13 @@ void print(const std::string& text)
     keyfile::write_text(stdout, text, "cannot write to standard output");
 }
 
+void warn_if_any(const std::string& warning)
+{
+    if (!warning.empty()) {
+        report(std::runtime_error(warning));
+    }
+}
+
 // Reads a key and checks it.
 void read_checked(const keyfile::source& in, keyfile::read_key_result& key)
 {
@@ -84,9 +91,10 @@ void public_key(const options& o)
         throw keyfile::key_error(in.name(), 1, "a public key already; -y needs the whole key");
     }
     const keyfile::destination to(o.output, keyfile::public_mode, o.force, "the public key");
-    to.write([&key](std::FILE* out, const std::string& failure) {
+    to.refuse_to_replace(in);
+    warn_if_any(to.write([&key](std::FILE* out, const std::string& failure) {
         keyfile::write_public_key(out, key.rows, failure);
-    });
+    }));
 }
 
 void generate(const options& o)
@@ -104,9 +112,9 @@ void generate(const options& o)
     if (!passes_self_test(p, q, n)) {
         throw std::runtime_error("the new key failed its self-test");
     }
-    to.write([](std::FILE* out, const std::string& failure) {
+    warn_if_any(to.write([](std::FILE* out, const std::string& failure) {
         keyfile::write_key(out, key_text, failure);
-    });
+    }));
 }
 
 }  // namespace

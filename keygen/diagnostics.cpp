@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <new>
 #include <string>
+#include <string_view>
 
 namespace keygen {
 
@@ -17,14 +18,24 @@ constexpr const char* out_of_memory = "cannot allocate memory: out of memory";
 
 }  // namespace
 
-usage_error option_error(int getopt_result, char** argv)
+usage_error option_error(int getopt_result, char** argv, const option* long_options)
 {
-    const char* word = argv[optind - 1];
+    const std::string word = argv[optind - 1];
     if (getopt_result == ':') {
-        return usage_error(std::string("option needs an argument: ") + word);
+        return usage_error("option needs an argument: " + word);
+    }
+    // getopt_long names a long option given an argument it does not take
+    // by its short letter, or not at all.
+    if (word.starts_with("--") && word.find('=') != std::string::npos) {
+        const std::string name = word.substr(2, word.find('=') - 2);
+        for (const option* o = long_options; o->name != nullptr; ++o) {
+            if (std::string_view(o->name).starts_with(name) && o->has_arg == no_argument) {
+                return usage_error("option takes no argument: --" + name);
+            }
+        }
     }
     return usage_error(optopt != 0 ? std::string("unknown option: -") + static_cast<char>(optopt)
-                                   : std::string("unknown option: ") + word);
+                                   : "unknown option: " + word);
 }
 
 void set_program(const char* name, int failure_status) noexcept

@@ -2,6 +2,7 @@
 // How the programs report failure: "program: what failed: why" on standard
 // error and an exit status, decided here and nowhere else.
 #include <exception>
+#include <getopt.h>
 #include <stdexcept>
 
 namespace keygen {
@@ -16,8 +17,9 @@ public:
 };
 
 // The usage error for what getopt_long returned on a bad option, ':' (a
-// missing argument; the option string must start with ':') or '?'.
-usage_error option_error(int getopt_result, char** argv);
+// missing argument; the option string must start with ':') or '?', with
+// the long options getopt_long was given.
+usage_error option_error(int getopt_result, char** argv, const option* long_options);
 
 // Names the program in every message, and the status of a failure that
 // ends the run; main sets them first.

@@ -13,7 +13,7 @@ namespace keygen {
 inline constexpr int check_reps = 30;
 
 // A whole key: P and Q probable primes of 3 mod 4, of 99 or 100 digits,
-// P != Q, N = P*Q. A public key: N of 199 or 200 digits, odd, not a square,
+// P != Q, N = P*Q. A public key: N of 197 to 200 digits, odd, not a square,
 // not a probable prime, with no prime factor below 10^6. Throws
 // keyfile::key_error naming the first line of the number at fault.
 void check_key(const keyfile::read_key_result& key, const std::string& name);

@@ -7,6 +7,7 @@
 #include "keygen/secure_memory.hpp"
 #include "keygen/system_random.hpp"
 
+#include <csignal>
 #include <cstdio>
 #include <exception>
 
@@ -27,6 +28,9 @@ int main(int argc, char** argv)
     keygen::set_program("keygen");
     keygen::install_wiping_allocator();
     keygen::disable_core_dumps();
+    // A file-size limit then fails a write with EFBIG, which is reported
+    // and cleaned up after like any other failed write.
+    (void)std::signal(SIGXFSZ, SIG_IGN);
     int status = 0;
     try {
         keyfile::use_private_buffer(stdout);

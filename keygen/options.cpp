@@ -64,6 +64,10 @@ options parse_options(int argc, char** argv)
     for (int c = 0; (c = getopt_long(argc, argv, ":o:fcyhV", long_options, nullptr)) != -1;) {
         switch (c) {
         case 'o':
+            // An unset variable must not send a secret key to a log.
+            if (*optarg == '\0') {
+                throw usage_error("-o needs a file name, not an empty one");
+            }
             o.output = optarg;
             break;
         case 'f':
@@ -82,7 +86,7 @@ options parse_options(int argc, char** argv)
             set_verb(o, verb::version, chosen);
             break;
         default:
-            throw keygen::option_error(c, argv);
+            throw keygen::option_error(c, argv, long_options);
         }
     }
     o.files.assign(argv + optind, argv + argc);

@@ -77,6 +77,32 @@ public)
     "$keygen" -y "$work/pub" 2>"$work/err"; status=$?
     expect_failure "keygen: $work/pub:1: a public key already; -y needs the whole key"
     ;;
+signals)
+    # SIGTERM while keygen syncs its file: a run stopped before the key is
+    # complete at its name dies of the signal and leaves nothing new; once
+    # the new key is in place, the run ends as it would have.
+    command -v strace >/dev/null || fail "strace is not installed"
+    cd "$work" || exit 1
+    during_fsync() {  # during_fsync N ARGS...: SIGTERM while the Nth fsync is held
+        local n=$1; shift
+        strace -f -qq -o /dev/null -e trace=fsync -e inject=fsync:delay_enter=2000000:when="$n" \
+            "$keygen" "$@" 2>err &
+        local tracer=$!
+        sleep 1
+        pkill -TERM -P "$tracer"
+        wait "$tracer"; status=$?
+    }
+    during_fsync 1 -o key
+    [ "$status" -eq 143 ] || fail "-o: exit status $status, wanted 143"
+    [ "$(ls -A)" = err ] || fail "-o left: $(ls -A)"
+    echo old >key
+    during_fsync 1 -f -o key
+    [ "$status" -eq 143 ] || fail "-f: exit status $status, wanted 143"
+    [ "$(cat key)" = old ] && [ "$(ls -A | tr '\n' ' ')" = "err key " ] || fail "-f left: $(ls -A)"
+    during_fsync 2 -f -o key
+    [ "$status" -eq 0 ] || fail "-f, after the rename: exit status $status, wanted 0"
+    "$check_key" <key || fail "-f, after the rename: no new key"
+    ;;
 huge-line)
     # A line that never ends is refused after a few hundred bytes.
     { printf '\tAuthP\t\t'; yes 1234567890 | tr -d '\n'; } | "$keygen" -c 2>"$work/err"; status=$?

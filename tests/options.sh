@@ -12,6 +12,16 @@ mode() { [ "$(stat -c %a "$1")" = "$2" ] || { echo "mode of $1 is $(stat -c %a "
 valid() { "$check_key" <"$1"; }
 same() { [ "$(cat "$1")" = "$2" ] || { echo "$1 changed"; return 1; }; }
 only() { [ "$(ls -A | tr '\n' ' ')" = "${*:+$* }" ] || { echo "folder holds: $(ls -A)"; return 1; }; }
+cmpfile() { cmp -s "$1" "$2" || { echo "$1 changed"; return 1; }; }
+# A key beside its copy, made in the case's folder.
+old_key() { "$keygen" -o "$1" && cp "$1" orig; }
+# The run as an unprivileged user, who can enter and write a folder of
+# mode 333 but not read it: root could.
+as_nobody() {
+    chmod 755 "$work" && chown -R nobody "${1:-.}" && chmod 333 "${1:-.}" &&
+        wrap="setpriv --reuid=nobody --regid=nogroup --clear-groups --"
+}
+long=$(printf '%0250d' 0)
 # Help and version must not touch the random source: this one fails.
 no_random() { export LD_PRELOAD=$no_entropy ASAN_OPTIONS=verify_asan_link_order=0; }
 
@@ -30,8 +40,16 @@ existing file      | echo old >key                  | -o key    | 1 |         | 
 symbolic link      | ln -s target link              | -o link   | 1 |         | keygen: cannot write the key to link: File exists | only link
 force replaces     | echo old >key; chmod 644 key   | -f -o key | 0 |         |  | mode key 600 && valid key && only key
 missing folder     | :                              | -o no/key | 1 |         | keygen: cannot write the key to no/key: No such file or directory | only
-size limit         | ulimit -f 0; trap '' XFSZ      | -o key    | 1 |         | keygen: cannot write the key to key: File too large | only
-size limit, force  | echo old >key; ulimit -f 0; trap '' XFSZ | -f -o key | 1 | | keygen: cannot write the key to key: File too large | same key old && only key
+size limit         | ulimit -f 0                    | -o key    | 1 |         | keygen: cannot write the key to key: File too large | only
+size limit, force  | echo old >key; ulimit -f 0     | -f -o key | 1 |         | keygen: cannot write the key to key: File too large | same key old && only key
+partial write      | wrap="prlimit --fsize=300 --"  | -o key    | 1 |         | keygen: cannot write the key to key: File too large | only
+partial, force     | echo old >key; wrap="prlimit --fsize=300 --" | -f -o key | 1 | | keygen: cannot write the key to key: File too large | same key old && only key
+empty file name    | :                              | -o ''     | 2 |         | keygen: -o needs a file name, not an empty one | only
+argument to a flag | :                              | --check=k1 | 2 |        | keygen: option takes no argument: --check | only
+public over input  | old_key key                    | -y -f -o key key | 1 |  | keygen: cannot write the public key to key: it is the file read | cmpfile key orig && only key orig
+longest name       | echo old >$long                | -f -o $long | 0 |       |  | valid $long && only $long
+write-only folder  | mkdir d && old_key d/key && as_nobody d | -f -o d/key | 1 | | keygen: cannot write the key to d/key: Permission denied | cmpfile d/key orig && [ "$(ls -A d)" = key ]
+write-only, new    | mkdir d && as_nobody d         | -o d/key  | 1 |         | keygen: cannot write the key to d/key: Permission denied | [ -z "$(ls -A d)" ]
 TABLE
 )
 
@@ -43,7 +61,7 @@ while IFS='|' read -r name prepare args status stdout stderr check; do
     dir=$work/case
     rm -rf "$dir" && mkdir "$dir"
     # Output goes through pipes, which a file-size limit does not touch.
-    { (cd "$dir" && eval "$prepare" && exec "$keygen" $args) 2>&1 >&3 3>&- | cat >"$work/err"
+    { (cd "$dir" && wrap="" && eval "$prepare" && eval "exec \$wrap \"\$keygen\" $args") 2>&1 >&3 3>&- | cat >"$work/err"
       echo "${PIPESTATUS[0]}" >"$work/status"; } 3>&1 | cat >"$work/out"
     why=""
     [ "$(cat "$work/status")" = "$status" ] || why="exit status $(cat "$work/status"), wanted $status"
@@ -58,6 +76,7 @@ while IFS='|' read -r name prepare args status stdout stderr check; do
         grep -q '^usage: keygen ' "$work/err" || why="$why; no usage on stderr"
     fi
     result=$(cd "$dir" && eval "$check" 2>&1) || why="$why; $result"
+    chmod -R u+rwx "$dir"
     if [ -n "$why" ]; then
         echo "FAIL ($name): ${why#; }"
         failed=1
