@@ -2,6 +2,7 @@
 
 #include "keyaudit/audit.hpp"
 #include "keyaudit/old_stream.hpp"
+#include "keyaudit/stop_signals.hpp"
 #include "keyfile/key_file.hpp"
 #include "keyfile/key_writer.hpp"
 #include "keygen/diagnostics.hpp"
@@ -42,9 +43,12 @@ const char* const help =
 
 // One FILE of the command line, and what became of it.
 struct input {
+    enum class state { unread, failed, ready };
+    std::string path;
     std::string name;
-    bool readable = false;
-    std::size_t suspect = 0;  // index in the suspects, when readable
+    state what = state::unread;
+    std::string error;        // why it failed
+    std::size_t suspect = 0;  // index in the suspects, when ready
 };
 
 std::string period(std::uint32_t first, std::uint32_t last)
@@ -60,25 +64,49 @@ window window_for(const options& o, const keyfile::source& in)
     return {static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(last)};
 }
 
-// Reads every FILE it can; one it cannot is reported and left out.
+void fail_input(input& in, const std::string& message, const std::string& reason)
+{
+    keygen::report(std::runtime_error(message));
+    in.what = input::state::failed;
+    in.error = reason;
+}
+
+void read_input(const options& o, input& in, std::vector<suspect>& suspects)
+{
+    const keyfile::source file(in.path, &stop_signal);
+    keyfile::read_key_result key;
+    file.read(key, &stop_signal);
+    const window seeds = window_for(o, file);
+    if (seeds.first > seeds.last) {
+        const std::string why = "the window " + period(seeds.first, seeds.last) + " is empty";
+        fail_input(in, in.name + ": " + why, why);
+        return;
+    }
+    suspects.push_back({key.n, seeds, std::nullopt});
+    in.what = input::state::ready;
+    in.suspect = suspects.size() - 1;
+}
+
+// Reads every FILE it can, until a stop signal; one it cannot read is
+// reported and left out of the search.
 std::vector<input> read_inputs(const options& o, std::vector<suspect>& suspects)
 {
     std::vector<input> inputs;
     for (const std::string& path : o.files) {
-        input in{path == "-" ? "(standard input)" : path};
-        try {
-            const keyfile::source file(path);
-            keyfile::read_key_result key;
-            file.read(key);
-            suspects.push_back({key.n, window_for(o, file), std::nullopt});
-            in.readable = true;
-            in.suspect = suspects.size() - 1;
-        } catch (const keyfile::key_error& e) {
-            keygen::report(e);
-        } catch (const std::system_error& e) {
-            keygen::report(e);
+        input& in = inputs.emplace_back();
+        in.path = path;
+        in.name = path == "-" ? "(standard input)" : path;
+        if (stop_signal != 0) {
+            continue;
         }
-        inputs.push_back(in);
+        try {
+            read_input(o, in, suspects);
+        } catch (const keyfile::interrupted&) {
+        } catch (const keyfile::key_error& e) {
+            fail_input(in, e.what(), e.reason());
+        } catch (const std::system_error& e) {
+            fail_input(in, e.what(), e.code().message());
+        }
     }
     return inputs;
 }
@@ -89,9 +117,6 @@ std::string verdict(const suspect& s, const std::optional<std::uint32_t>& throug
         return "COMPROMISED: made at " + utc_text(*s.made_at) + " (seed " +
                std::to_string(*s.made_at) + ")";
     }
-    if (s.seeds.first > s.seeds.last) {
-        return "not searched: the window " + period(s.seeds.first, s.seeds.last) + " is empty";
-    }
     if (!stopped || (through && *through >= s.seeds.last)) {
         return "not found " + period(s.seeds.first, s.seeds.last);
     }
@@ -99,6 +124,57 @@ std::string verdict(const suspect& s, const std::optional<std::uint32_t>& throug
         return "not found " + period(s.seeds.first, *through) + " (interrupted)";
     }
     return "not searched (interrupted)";
+}
+
+std::string verdict(const input& in, const std::vector<suspect>& suspects,
+                    const std::optional<std::uint32_t>& through, bool stopped)
+{
+    switch (in.what) {
+    case input::state::unread:
+        return "not read (interrupted)";
+    case input::state::failed:
+        return "error: " + in.error;
+    case input::state::ready:
+        break;
+    }
+    return verdict(suspects[in.suspect], through, stopped);
+}
+
+// A word the shell takes as it is.
+std::string shell_quoted(const std::string& word)
+{
+    if (!word.empty() && word.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                                "0123456789@%+=:,./_-") == std::string::npos) {
+        return word;
+    }
+    std::string quoted = "'";
+    for (const char c : word) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+}
+
+// How to search what an interrupted run left of an input's window; nothing
+// when it left nothing.
+std::optional<std::string> resume_hint(const options& o, const input& in,
+                                       const std::vector<suspect>& suspects,
+                                       const std::optional<std::uint32_t>& through)
+{
+    std::string window;
+    if (in.what == input::state::unread) {
+        window += o.from ? " --from @" + std::to_string(*o.from) : "";
+        window += o.to ? " --to @" + std::to_string(*o.to) : "";
+    } else if (in.what == input::state::ready && !suspects[in.suspect].made_at) {
+        const struct window& w = suspects[in.suspect].seeds;
+        if (through && *through >= w.last) {
+            return std::nullopt;
+        }
+        const std::uint32_t first = through && *through >= w.first ? *through + 1 : w.first;
+        window = " --from @" + std::to_string(first) + " --to @" + std::to_string(w.last);
+    } else {
+        return std::nullopt;
+    }
+    return "keyaudit: to go on: keyaudit" + window + " " + shell_quoted(in.path) + "\n";
 }
 
 void print(std::FILE* out, const std::string& line)
@@ -150,13 +226,25 @@ unsigned thread_count(const options& o)
     return online > 0 ? static_cast<unsigned>(online) : 1;
 }
 
-int audit_files(const options& o, const std::atomic<int>& stop)
+// 1 for a compromised key over 128+N for a stop signal over 2 for an
+// input that was not audited.
+int exit_status(const std::vector<input>& inputs, const std::vector<suspect>& suspects)
 {
-    std::vector<suspect> suspects;
-    const std::vector<input> inputs = read_inputs(o, suspects);
-    audit search(suspects);
+    if (std::any_of(suspects.begin(), suspects.end(), [](const suspect& s) { return s.made_at; })) {
+        return exit_compromised;
+    }
+    if (stop_signal != 0) {
+        return 128 + stop_signal;
+    }
+    const bool trouble = std::any_of(inputs.begin(), inputs.end(),
+                                     [](const input& in) { return in.what != input::state::ready; });
+    return trouble ? exit_trouble : 0;
+}
+
+void search(const options& o, audit& finder)
+{
     const bool progress_line = !o.quiet && isatty(STDERR_FILENO) != 0;
-    search.run(thread_count(o), stop, [progress_line](const progress& p) {
+    finder.run(thread_count(o), stop_signal, [progress_line](const progress& p) {
         if (progress_line) {
             show_progress(p);
         }
@@ -164,38 +252,54 @@ int audit_files(const options& o, const std::atomic<int>& stop)
     if (progress_line) {
         clear_progress();
     }
-    const bool stopped = stop != 0;
-    const std::optional<std::uint32_t> through = search.searched_through();
-    bool compromised = false;
-    bool unreadable = false;
+}
+
+void report(const options& o, const std::vector<input>& inputs, const std::vector<suspect>& suspects,
+            const std::optional<std::uint32_t>& through, bool stopped)
+{
     for (const input& in : inputs) {
-        if (!in.readable) {
-            unreadable = true;
-            continue;
-        }
-        const suspect& s = suspects[in.suspect];
-        print(o.recover ? stderr : stdout, in.name + ": " + verdict(s, through, stopped) + "\n");
-        if (s.made_at) {
-            compromised = true;
-            if (o.recover) {
-                print_recovered(s);
-            }
+        print(o.recover ? stderr : stdout, in.name + ": " + verdict(in, suspects, through, stopped) + "\n");
+        if (in.what == input::state::ready && suspects[in.suspect].made_at && o.recover) {
+            print_recovered(suspects[in.suspect]);
         }
     }
-    if (stopped) {
-        const std::uint32_t last = std::max_element(suspects.begin(), suspects.end(),
-            [](const suspect& a, const suspect& b) { return a.seeds.last < b.seeds.last; })->seeds.last;
-        print(stderr, "keyaudit: interrupted; to go on: --from @" +
-                          std::to_string(through ? std::int64_t{*through} + 1 : 0) + " --to @" +
-                          std::to_string(last) + "\n");
-        return 128 + stop;
+    if (!stopped) {
+        return;
     }
-    return compromised ? exit_compromised : unreadable ? exit_trouble : 0;
+    std::string hints;
+    for (const input& in : inputs) {
+        hints += resume_hint(o, in, suspects, through).value_or("");
+    }
+    print(stderr, "keyaudit: interrupted\n" + hints);
+}
+
+int audit_files(const options& o)
+{
+    std::vector<suspect> suspects;
+    const std::vector<input> inputs = read_inputs(o, suspects);
+    audit finder(suspects);
+    if (stop_signal == 0) {
+        search(o, finder);
+    }
+    // What was found is reported whole, whatever signal comes now.
+    const bool stopped = stop_signal != 0;
+    catch_stop_signals(true);
+    const int status = exit_status(inputs, suspects);
+    try {
+        report(o, inputs, suspects, finder.searched_through(), stopped);
+    } catch (const std::system_error& e) {
+        if (status != exit_compromised) {
+            throw;
+        }
+        keygen::report(e);
+        keygen::report(std::runtime_error("a key is compromised; its line could not be written"));
+    }
+    return status;
 }
 
 }  // namespace
 
-int run(const options& o, const std::atomic<int>& stop)
+int run(const options& o)
 {
     switch (o.action) {
     case verb::help:
@@ -207,7 +311,7 @@ int run(const options& o, const std::atomic<int>& stop)
     case verb::audit:
         break;
     }
-    return audit_files(o, stop);
+    return audit_files(o);
 }
 
 }  // namespace keyaudit

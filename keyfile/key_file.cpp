@@ -132,10 +132,17 @@ std::string base_name(const std::string& path)
 
 }  // namespace
 
-source::source(const std::string& path)
-    : name_(path == "-" ? "(standard input)" : path),
-      fd_(path == "-" ? STDIN_FILENO : open(path.c_str(), O_RDONLY | O_CLOEXEC))
+source::source(const std::string& path, const stop_flag* stop)
+    : name_(path == "-" ? "(standard input)" : path), fd_(STDIN_FILENO)
 {
+    if (path == "-") {
+        return;
+    }
+    while ((fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC)) < 0 && errno == EINTR) {
+        if (stop != nullptr && *stop != 0) {
+            throw interrupted();
+        }
+    }
     if (fd_ < 0) {
         throw std::system_error(errno, std::generic_category(), "cannot read " + name_);
     }
@@ -148,7 +155,10 @@ source::~source()
     }
 }
 
-void source::read(read_key_result& key) const { read_key(fd_, name_, key); }
+void source::read(read_key_result& key, const stop_flag* stop) const
+{
+    read_key(fd_, name_, key, stop);
+}
 
 std::pair<dev_t, ino_t> source::identity() const
 {

@@ -16,8 +16,10 @@ namespace keyfile {
 // A key file opened for reading, or standard input for "-".
 class source {
 public:
-    // Throws std::system_error "cannot read NAME".
-    explicit source(const std::string& path);
+    // Throws std::system_error "cannot read NAME". An open broken off by a
+    // signal (a FIFO waits for its writer) is taken up again unless stop is
+    // given and set: then it throws interrupted.
+    explicit source(const std::string& path, const stop_flag* stop = nullptr);
     ~source();
     source(const source&) = delete;
     source& operator=(const source&) = delete;
@@ -26,7 +28,7 @@ public:
     const std::string& name() const { return name_; }
 
     // Reads the key; throws as read_key does.
-    void read(read_key_result& key) const;
+    void read(read_key_result& key, const stop_flag* stop = nullptr) const;
 
     // The device and inode of what is read.
     std::pair<dev_t, ino_t> identity() const;

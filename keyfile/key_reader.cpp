@@ -112,7 +112,8 @@ private:
 }  // namespace
 
 key_error::key_error(const std::string& name, std::size_t line, const std::string& what)
-    : std::runtime_error(name + ":" + std::to_string(line) + ": " + what), line_(line)
+    : std::runtime_error(name + ":" + std::to_string(line) + ": " + what), line_(line),
+      reason_("line " + std::to_string(line) + ": " + what)
 {
 }
 
@@ -123,7 +124,7 @@ void parse_key(std::string_view text, const std::string& name, read_key_result& 
     parser(text, name).parse(key);
 }
 
-void read_key(int fd, const std::string& name, read_key_result& key)
+void read_key(int fd, const std::string& name, read_key_result& key, const stop_flag* stop)
 {
     // What was read is wiped however the parse ends.
     struct wiped_buffer {
@@ -134,6 +135,9 @@ void read_key(int fd, const std::string& name, read_key_result& key)
     while (got < buffer.bytes.size()) {
         const ssize_t n = read(fd, buffer.bytes.data() + got, buffer.bytes.size() - got);
         if (n < 0 && errno == EINTR) {
+            if (stop != nullptr && *stop != 0) {
+                throw interrupted();
+            }
             continue;
         }
         if (n < 0) {

@@ -5,6 +5,7 @@
 
 #include <gmpxx.h>
 
+#include <atomic>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -16,10 +17,22 @@ class key_error : public std::runtime_error {
 public:
     key_error(const std::string& name, std::size_t line, const std::string& what);
     std::size_t line() const noexcept { return line_; }
+    // "line LINE: what", without the name.
+    const std::string& reason() const noexcept { return reason_; }
 
 private:
     std::size_t line_;
+    std::string reason_;
 };
+
+// A read or an open that a signal broke off, when the caller asked to stop.
+class interrupted : public std::runtime_error {
+public:
+    interrupted() : std::runtime_error("interrupted") {}
+};
+
+// Set by a signal handler to ask that reads stop; nonzero once it did.
+using stop_flag = std::atomic<int>;
 
 // A key as read. The rows are the lines' digits as they stood; p and q are
 // set only for a whole key. The rows are wiped when it goes; the numbers
@@ -46,7 +59,10 @@ void parse_key(std::string_view text, const std::string& name, read_key_result& 
 
 // Reads at most max_key_bytes + 1 bytes from fd (enough to tell that a
 // longer input is not a key) and parses them. Throws key_error, or
-// std::system_error when fd cannot be read.
-void read_key(int fd, const std::string& name, read_key_result& key);
+// std::system_error when fd cannot be read. A read broken off by a signal
+// is taken up again, unless stop is given and set: then it throws
+// interrupted.
+void read_key(int fd, const std::string& name, read_key_result& key,
+              const stop_flag* stop = nullptr);
 
 }  // namespace keyfile

@@ -54,9 +54,17 @@ unreadable)
     old $s key
     printf 'junk\n' >junk
     "$keyaudit" -q "${window[@]}" missing key junk >out 2>err; status=$?
-    expect 1 out "key: COMPROMISED: made at $when (seed $s)"
+    expect 1 out "missing: error: No such file or directory
+key: COMPROMISED: made at $when (seed $s)
+junk: error: line 1: not an AuthP line"
     expect 1 err "keyaudit: cannot read missing: No such file or directory
 keyaudit: junk:1: not an AuthP line"
+    # A window that holds no second is an error, not a clean audit.
+    "$keygen" -o recent
+    "$keyaudit" -q --to 2015-12-31 recent >out 2>err; status=$?
+    grep -Eq '^recent: error: the window from 20[0-9-]+ [0-9:]+ UTC to 2015-12-31 23:59:59 UTC is empty$' out ||
+        fail "empty window: $(cat out)"
+    [ "$status" -eq 2 ] || fail "empty window: exit status $status"
     "$keygen" -o fresh
     "$keyaudit" -q "${window[@]}" fresh junk >out 2>err; status=$?
     [ "$status" -eq 2 ] || fail "status $status with an unreadable input and no compromised key"
@@ -72,9 +80,13 @@ recover)
     expect 0 out ""
     ;;
 interrupt)
-    # A long window, stopped: what was searched is reported, and how to go on.
+    # Stopped in the search, each file's line says what was searched and a
+    # hint per file says how to search the rest of its own window.
     old $s key
-    "$keyaudit" -q -j 2 --from @1000000000 --to @1100000000 key >out 2>err &
+    cp key later
+    touch -d @1500000000 key
+    touch -d @1600000000 later
+    "$keyaudit" -q -j 2 key later >out 2>err &
     pid=$!
     sleep 1
     kill -INT $pid
@@ -83,10 +95,39 @@ interrupt)
     took=$(( ($(date +%s%N) - start) / 1000000 ))
     [ "$status" -eq 130 ] || fail "exit status $status, wanted 130"
     [ "$took" -lt 1000 ] || fail "took $took ms to stop"
-    grep -Eq '^key: not found from 2001-09-09 01:46:40 UTC to 2001-09-09 0[1-9]:[0-9:]+ UTC \(interrupted\)$' out ||
+    grep -Eq '^key: not found from 2017-07-13 02:40:00 UTC to 2017-07-1[34] [0-9:]+ UTC \(interrupted\)$' out ||
         fail "report: $(cat out)"
-    grep -Eq '^keyaudit: interrupted; to go on: --from @10000[0-9]+ --to @1100000000$' err ||
+    grep -Eq '^later: not searched \(interrupted\)$' out || fail "report: $(cat out)"
+    grep -Eq '^keyaudit: to go on: keyaudit --from @14999[0-9]+ --to @1500000000 key$' err ||
         fail "stderr: $(cat err)"
+    grep -Eq '^keyaudit: to go on: keyaudit --from @1599913600 --to @1600000000 later$' err ||
+        fail "stderr: $(cat err)"
+    ;;
+blocked-read)
+    # A FIFO with no writer, and a pipe that never ends: the stop is not held back.
+    mkfifo fifo
+    timeout --preserve-status -s INT 1 "$keyaudit" -q --from @0 --to @1 fifo >out 2>err; status=$?
+    expect 130 out "fifo: not read (interrupted)"
+    grep -q '^keyaudit: to go on: keyaudit --from @0 --to @1 fifo$' err || fail "stderr: $(cat err)"
+    timeout --preserve-status -s TERM 1 "$keyaudit" -q --from @0 --to @1 - < <(exec 2>&-; sleep 5) >out 2>err; status=$?
+    expect 143 out "(standard input): not read (interrupted)"
+    ;;
+signal-in-report)
+    # A signal once the search is over stops nothing: the report of a
+    # thousand keys, to a pipe not yet read, comes whole.
+    old $s key
+    "$keygen" -o fresh && "$keygen" -y fresh >pub
+    mkdir keys && tee $(seq -f 'keys/p%g' 999) <pub >/dev/null
+    ( "$keyaudit" -q --from @$s --to @$s keys/* key 2>err & echo $! >pid; wait $!; echo $? >status ) |
+        { sleep 2; cat >out; } &
+    sleep 1
+    kill -INT "$(cat pid)"
+    wait
+    status=$(cat status)
+    [ "$status" -eq 1 ] || fail "exit status $status, wanted 1; stderr: $(cat err)"
+    [ "$(wc -l <out)" -eq 1000 ] || fail "$(wc -l <out) lines"
+    grep -q "^key: COMPROMISED" out || fail "no COMPROMISED line"
+    grep -q "to go on" err && fail "a hint with nothing left: $(cat err)"
     ;;
 usage)
     for args in "" "-" "--from @1 -" "--from yesterday key" "--to @4294967296 key" \
