@@ -30,7 +30,8 @@ const char* const help =
     "                     is refused\n"
     "  -f, --force        with -o, replace an existing FILE atomically\n"
     "  -c, --check        check each key FILE (a whole key or its public part;\n"
-    "                     none or -: standard input) and say whether it is valid\n"
+    "                     none or -: standard input) and say whether it is valid;\n"
+    "                     keyaudit(1) tells whether an old one is broken\n"
     "  -y, --public       check the key FILE and print its public part\n"
     "  -h, --help         print this help and exit\n"
     "  -V, --version      print the version and exit\n";

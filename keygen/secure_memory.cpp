@@ -102,15 +102,43 @@ void clear_sse_registers() noexcept
 
 }  // namespace
 
+bool has_vector_registers(vector_registers which) noexcept
+{
+    switch (which) {
+    case vector_registers::avx512:
+        return __builtin_cpu_supports("avx512f") != 0;
+    case vector_registers::avx:
+        return __builtin_cpu_supports("avx") != 0;
+    case vector_registers::sse:
+        break;
+    }
+    return true;
+}
+
+void clear_vector_registers(vector_registers which) noexcept
+{
+    switch (which) {
+    case vector_registers::avx512:
+        clear_avx512_registers();
+        break;
+    case vector_registers::avx:
+        clear_avx_registers();
+        break;
+    case vector_registers::sse:
+        clear_sse_registers();
+        break;
+    }
+}
+
 void clear_vector_registers() noexcept
 {
-    if (__builtin_cpu_supports("avx512f")) {
-        clear_avx512_registers();
-    } else if (__builtin_cpu_supports("avx")) {
-        clear_avx_registers();
-    } else {
-        clear_sse_registers();
+    for (const auto widest : {vector_registers::avx512, vector_registers::avx}) {
+        if (has_vector_registers(widest)) {
+            clear_vector_registers(widest);
+            return;
+        }
     }
+    clear_sse_registers();
 }
 
 __attribute__((noinline)) void scrub_stack() noexcept

@@ -43,4 +43,10 @@ void scrub_stack() noexcept;
 // one) may save them to the stack after scrub_stack has run.
 void clear_vector_registers() noexcept;
 
+// The same for a given register file, which the processor must have, so
+// that tests reach every one.
+enum class vector_registers { sse, avx, avx512 };
+bool has_vector_registers(vector_registers which) noexcept;
+void clear_vector_registers(vector_registers which) noexcept;
+
 }  // namespace keygen

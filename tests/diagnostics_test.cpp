@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <array>
+#include <cstdint>
+#include <iostream>
 #include <new>
 
 namespace {
@@ -59,3 +62,27 @@ TEST(ReportFailureDeathTest, GmpOutOfMemoryEndsLikeBadAlloc)
 #endif
 
 }  // namespace
+
+// A register the compiler leaves alone between the asm statements: the call
+// clobbers it, and nothing is computed after it.
+__attribute__((noinline)) std::array<std::uint64_t, 2> xmm4_after(keygen::vector_registers which)
+{
+    const std::array<std::uint64_t, 2> ones{~std::uint64_t{0}, ~std::uint64_t{0}};
+    std::array<std::uint64_t, 2> after{};
+    asm volatile("movdqu %0, %%xmm4" : : "m"(ones) : "xmm4");
+    keygen::clear_vector_registers(which);
+    asm volatile("movdqu %%xmm4, %0" : "=m"(after));
+    return after;
+}
+
+TEST(ClearVectorRegisters, EveryRegisterFileThisProcessorHas)
+{
+    using keygen::vector_registers;
+    for (const auto which : {vector_registers::sse, vector_registers::avx, vector_registers::avx512}) {
+        if (!keygen::has_vector_registers(which)) {
+            std::cout << "skipped: this processor lacks register file " << static_cast<int>(which) << '\n';
+            continue;
+        }
+        EXPECT_EQ(xmm4_after(which), (std::array<std::uint64_t, 2>{})) << static_cast<int>(which);
+    }
+}
