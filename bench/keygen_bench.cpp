@@ -3,7 +3,7 @@
 #include "keyaudit/audit.hpp"
 #include "keygen/blum_prime.hpp"
 #include "keygen/key_check.hpp"
-#include "keygen/key_record.hpp"
+#include "keygen/generate_key.hpp"
 #include "tests/reference_search.hpp"
 #include "tests/scripted_source.hpp"
 
@@ -20,11 +20,11 @@ void plain_generate_key()
     mpz_class p;
     mpz_class q;
     testing_support::reference_find_blum_prime(p);
-    keygen::store_chunks(p, 2, 1);
+    keygen::store_chunks(p, keyfile::p_rows.rows, keyfile::p_rows.selector);
     testing_support::reference_find_blum_prime(q);
-    keygen::store_chunks(q, 2, 2);
+    keygen::store_chunks(q, keyfile::q_rows.rows, keyfile::q_rows.selector);
     const mpz_class n = p * q;
-    keygen::store_chunks(n, 4, 3);
+    keygen::store_chunks(n, keyfile::n_rows.rows, keyfile::n_rows.selector);
 }
 
 // Each iteration gets stream number i, so both searches see the same values.
@@ -62,9 +62,7 @@ void self_test(benchmark::State& state)
     mpz_class p;
     mpz_class q;
     mpz_class n;
-    keyfile::number_of(keygen::key_text, 0, p);
-    keyfile::number_of(keygen::key_text, keyfile::first_q_line, q);
-    keyfile::number_of(keygen::key_text, keyfile::first_public_line, n);
+    keyfile::numbers_of(keygen::key_text, p, q, n);
     for (auto _ : state) {
         benchmark::DoNotOptimize(keygen::passes_self_test(p, q, n));
     }

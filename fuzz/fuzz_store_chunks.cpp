@@ -2,7 +2,7 @@
 // table changes, every row stays a NUL-terminated chunk of at most 50
 // digits, and the written rows are the number's 50-digit slices.
 #include "fuzz/fuzz_input.hpp"
-#include "keygen/key_record.hpp"
+#include "keygen/generate_key.hpp"
 
 #include <cstring>
 #include <string>

@@ -1,6 +1,6 @@
 #include "keyarith/fixed_digits.hpp"
 
-#include "keygen/secure_memory.hpp"
+#include "foundation/secure_memory.hpp"
 
 #include <cstring>
 
@@ -19,7 +19,7 @@ void format_fixed_digits(const mpz_class& z, char* out, int width)
     if (estimate > field + 1) {
         return;
     }
-    keygen::secure_buffer text(estimate + 1);
+    foundation::secure_buffer text(estimate + 1);
     mpz_get_str(text.data(), 10, z.get_mpz_t());
     const std::size_t digits = std::strlen(text.data());
     if (digits > field) {

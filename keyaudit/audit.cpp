@@ -2,7 +2,7 @@
 
 #include "keyaudit/old_stream.hpp"
 #include "keygen/blum_prime.hpp"
-#include "keygen/secure_memory.hpp"
+#include "foundation/secure_memory.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -114,8 +114,8 @@ void audit::run(unsigned threads, const std::atomic<int>& stop,
             workers.emplace_back([this, &s, &stop] {
                 work(s, stop);
                 // glibc keeps a finished thread's stack for the next one.
-                keygen::scrub_stack();
-                keygen::clear_vector_registers();
+                foundation::scrub_stack();
+                foundation::clear_vector_registers();
                 const std::lock_guard lock(s.mutex);
                 --s.running;
                 s.finished.notify_all();

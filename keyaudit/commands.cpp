@@ -4,9 +4,10 @@
 #include "keyaudit/old_stream.hpp"
 #include "keyaudit/stop_signals.hpp"
 #include "keyfile/key_file.hpp"
+#include "foundation/output.hpp"
 #include "keyfile/key_writer.hpp"
-#include "keygen/diagnostics.hpp"
-#include "keygen/key_record.hpp"
+#include "foundation/diagnostics.hpp"
+#include "foundation/secure_memory.hpp"
 
 #include <unistd.h>
 
@@ -15,31 +16,9 @@
 #include <string>
 #include <system_error>
 
-#ifndef KEYGEN_VERSION
-#error "KEYGEN_VERSION must be defined by the build"
-#endif
-
 namespace keyaudit {
 
 namespace {
-
-const char* const help =
-    "\n"
-    "Find the keys that keygen's clock-seeded predecessor made, by replaying\n"
-    "its random stream for every second of a window, and recover them.\n"
-    "Each FILE is a whole key or its public part (-: standard input).\n"
-    "\n"
-    "  --from WHEN     first second of the window; default: the file's\n"
-    "                  modification time less a day\n"
-    "  --to WHEN       last second of the window; default: the file's\n"
-    "                  modification time\n"
-    "                  WHEN is YYYY-MM-DD, YYYY-MM-DDTHH:MM:SSZ or @SECONDS (UTC)\n"
-    "  --recover       print the recovered key (one FILE); the report goes to\n"
-    "                  standard error\n"
-    "  -j, --jobs N    search with N threads (default: every processor)\n"
-    "  -q, --quiet     no progress line\n"
-    "  -h, --help      print this help and exit\n"
-    "  -V, --version   print the version and exit\n";
 
 // One FILE of the command line, and what became of it.
 struct input {
@@ -66,7 +45,7 @@ window window_for(const options& o, const keyfile::source& in)
 
 void fail_input(input& in, const std::string& message, const std::string& reason)
 {
-    keygen::report(std::runtime_error(message));
+    foundation::report(std::runtime_error(message));
     in.what = input::state::failed;
     in.error = reason;
 }
@@ -179,7 +158,7 @@ std::optional<std::string> resume_hint(const options& o, const input& in,
 
 void print(std::FILE* out, const std::string& line)
 {
-    keyfile::write_text(out, line, "cannot write the report");
+    foundation::write_text(out, line, "cannot write the report");
 }
 
 // The progress line, on a terminal only: share done, speed, time left.
@@ -205,16 +184,9 @@ void print_recovered(const suspect& s)
     mpz_class p;
     mpz_class q;
     old_key(*s.made_at, p, q);
-    keygen::store_chunks(p, 2, 1);
-    keygen::store_chunks(q, 2, 2);
-    keygen::store_chunks(s.n, 4, 3);
-    try {
-        keyfile::write_key(stdout, keygen::key_text, "cannot write the recovered key");
-    } catch (...) {
-        keygen::wipe_key_text();
-        throw;
-    }
-    keygen::wipe_key_text();
+    foundation::wiped<keyfile::key_record> key;
+    keyfile::store_key(key, p, q, s.n);
+    keyfile::write_key(stdout, key, "cannot write the recovered key");
 }
 
 unsigned thread_count(const options& o)
@@ -291,8 +263,8 @@ int audit_files(const options& o)
         if (status != exit_compromised) {
             throw;
         }
-        keygen::report(e);
-        keygen::report(std::runtime_error("a key is compromised; its line could not be written"));
+        foundation::report(e);
+        foundation::report(std::runtime_error("a key is compromised; its line could not be written"));
     }
     return status;
 }
@@ -303,10 +275,10 @@ int run(const options& o)
 {
     switch (o.action) {
     case verb::help:
-        print(stdout, std::string(usage) + help);
+        foundation::print_help(program);
         return 0;
     case verb::version:
-        print(stdout, "keyaudit " KEYGEN_VERSION "\n");
+        foundation::print_version(program);
         return 0;
     case verb::audit:
         break;

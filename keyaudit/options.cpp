@@ -1,33 +1,34 @@
 #include "keyaudit/options.hpp"
 
 #include "keyaudit/seed_window.hpp"
-#include "keygen/diagnostics.hpp"
-
-#include <getopt.h>
+#include "foundation/diagnostics.hpp"
+#include "keyaudit/commands.hpp"
 
 #include <algorithm>
 
 namespace keyaudit {
 
-const char* const usage =
-    "usage: keyaudit [-q] [-j N] [--from WHEN] [--to WHEN] [--recover] FILE...\n"
-    "       keyaudit -h | -V\n";
-
 namespace {
 
-using keygen::usage_error;
+using foundation::usage_error;
 
 enum long_only { from_option = 256, to_option, recover_option };
 
-const option long_options[] = {
-    {"from", required_argument, nullptr, from_option},
-    {"to", required_argument, nullptr, to_option},
-    {"recover", no_argument, nullptr, recover_option},
-    {"jobs", required_argument, nullptr, 'j'},
-    {"quiet", no_argument, nullptr, 'q'},
-    {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, 'V'},
-    {nullptr, 0, nullptr, 0},
+const foundation::option_spec option_table[] = {
+    {from_option, "from", "WHEN",
+     "first second of the window; default: the file's\n"
+     "modification time less a day"},
+    {to_option, "to", "WHEN",
+     "last second of the window; default: the file's\n"
+     "modification time\n"
+     "WHEN is YYYY-MM-DD, YYYY-MM-DDTHH:MM:SSZ or @SECONDS (UTC)"},
+    {recover_option, "recover", nullptr,
+     "print the recovered key (one FILE); the report goes to\n"
+     "standard error"},
+    {'j', "jobs", "N", "search with N threads (default: every processor)"},
+    {'q', "quiet", nullptr, "no progress line"},
+    {'h', "help", nullptr, "print this help and exit"},
+    {'V', "version", nullptr, "print the version and exit"},
 };
 
 unsigned parse_threads(const std::string& text)
@@ -38,14 +39,6 @@ unsigned parse_threads(const std::string& text)
         throw usage_error("not a number of threads from 1 to 1024: " + text);
     }
     return static_cast<unsigned>(std::stoul(text));
-}
-
-void set_verb(options& o, verb v)
-{
-    if (o.action != verb::audit && o.action != v) {
-        throw usage_error("only one of -h and -V may be given");
-    }
-    o.action = v;
 }
 
 void check_combination(const options& o)
@@ -73,39 +66,49 @@ void check_combination(const options& o)
 
 }  // namespace
 
+const foundation::program program{
+    "keyaudit",
+    exit_trouble,
+    "usage: keyaudit [-q] [-j N] [--from WHEN] [--to WHEN] [--recover] FILE...\n"
+    "       keyaudit -h | -V\n",
+    "Find the keys that keygen's clock-seeded predecessor made, by replaying\n"
+    "its random stream for every second of a window, and recover them.\n"
+    "Each FILE is a whole key or its public part (-: standard input).\n",
+    option_table,
+    18,
+    nullptr,  // the recovered key wipes itself
+};
+
 options parse_options(int argc, char** argv)
 {
     options o;
-    opterr = 0;
-    optind = 1;
-    for (int c = 0; (c = getopt_long(argc, argv, ":j:qhV", long_options, nullptr)) != -1;) {
-        switch (c) {
+    foundation::verb_choice action(verb::audit, "only one of -h and -V may be given");
+    o.files = foundation::parse_command_line(program, argc, argv, [&](int id, const char* arg) {
+        switch (id) {
         case from_option:
-            o.from = parse_when(optarg, bound::from);
+            o.from = parse_when(arg, bound::from);
             break;
         case to_option:
-            o.to = parse_when(optarg, bound::to);
+            o.to = parse_when(arg, bound::to);
             break;
         case recover_option:
             o.recover = true;
             break;
         case 'j':
-            o.threads = parse_threads(optarg);
+            o.threads = parse_threads(arg);
             break;
         case 'q':
             o.quiet = true;
             break;
         case 'h':
-            set_verb(o, verb::help);
+            action.choose(verb::help);
             break;
         case 'V':
-            set_verb(o, verb::version);
+            action.choose(verb::version);
             break;
-        default:
-            throw keygen::option_error(c, argv, long_options);
         }
-    }
-    o.files.assign(argv + optind, argv + argc);
+    });
+    o.action = action.get();
     check_combination(o);
     return o;
 }

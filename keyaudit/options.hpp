@@ -1,5 +1,7 @@
 #pragma once
 // keyaudit's command line.
+#include "foundation/program.hpp"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -19,9 +21,10 @@ struct options {
     std::vector<std::string> files;
 };
 
-extern const char* const usage;
+// Its name, options, help and teardown.
+extern const foundation::program program;
 
-// Throws keygen::usage_error for anything it cannot act on.
+// Throws foundation::usage_error for anything it cannot act on.
 options parse_options(int argc, char** argv);
 
 }  // namespace keyaudit

@@ -18,7 +18,7 @@ enum class bound { from, to };
 
 // The second WHEN names: YYYY-MM-DD (its first second for --from, its last
 // for --to), YYYY-MM-DDTHH:MM:SSZ or @SECONDS, all UTC. Throws
-// keygen::usage_error for anything else, and for a second outside
+// foundation::usage_error for anything else, and for a second outside
 // 0 .. 2^32-1, the seeds a clock cut to 32 bits gives.
 std::uint32_t parse_when(const std::string& when, bound which);
 

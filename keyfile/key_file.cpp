@@ -1,6 +1,6 @@
 #include "keyfile/key_file.hpp"
 
-#include "keyfile/key_writer.hpp"
+#include "foundation/output.hpp"
 
 #include <fcntl.h>
 #include <limits.h>
@@ -271,7 +271,7 @@ std::string destination::write_file(const line_writer& write) const
         out != nullptr ? (void)std::fclose(out) : (void)close(fd);
         fail(err);
     }
-    use_private_buffer(out);
+    foundation::use_private_buffer(out);
     try {
         write(out, failure_);
     } catch (...) {

@@ -1,5 +1,7 @@
 #include "keyfile/key_reader.hpp"
 
+#include "foundation/secure_memory.hpp"
+
 #include <string.h>
 #include <unistd.h>
 
@@ -33,10 +35,10 @@ public:
             ++number_;
             fail("extra line after the key");
         }
-        number_of(key.rows, first_public_line, key.n);
         if (key.whole) {
-            number_of(key.rows, 0, key.p);
-            number_of(key.rows, first_q_line, key.q);
+            numbers_of(key.rows, key.p, key.q, key.n);
+        } else {
+            number_of(key.rows, n_rows.first_line, key.n);
         }
     }
 
@@ -117,8 +119,6 @@ key_error::key_error(const std::string& name, std::size_t line, const std::strin
 {
 }
 
-read_key_result::~read_key_result() { wipe_record(rows); }
-
 void parse_key(std::string_view text, const std::string& name, read_key_result& key)
 {
     parser(text, name).parse(key);
@@ -127,13 +127,10 @@ void parse_key(std::string_view text, const std::string& name, read_key_result& 
 void read_key(int fd, const std::string& name, read_key_result& key, const stop_flag* stop)
 {
     // What was read is wiped however the parse ends.
-    struct wiped_buffer {
-        ~wiped_buffer() { explicit_bzero(bytes.data(), bytes.size()); }
-        std::array<char, max_key_bytes + 1> bytes{};
-    } buffer;
+    foundation::wiped<std::array<char, max_key_bytes + 1>> buffer;
     std::size_t got = 0;
-    while (got < buffer.bytes.size()) {
-        const ssize_t n = read(fd, buffer.bytes.data() + got, buffer.bytes.size() - got);
+    while (got < buffer.size()) {
+        const ssize_t n = read(fd, buffer.data() + got, buffer.size() - got);
         if (n < 0 && errno == EINTR) {
             if (stop != nullptr && *stop != 0) {
                 throw interrupted();
@@ -148,7 +145,7 @@ void read_key(int fd, const std::string& name, read_key_result& key, const stop_
         }
         got += static_cast<std::size_t>(n);
     }
-    parse_key(std::string_view(buffer.bytes.data(), got), name, key);
+    parse_key(std::string_view(buffer.data(), got), name, key);
 }
 
 }  // namespace keyfile

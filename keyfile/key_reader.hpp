@@ -1,6 +1,7 @@
 #pragma once
 // Reading the key lines back: the whole key of eight lines, or its public
 // part, the four AuthN lines alone, exactly as they are written.
+#include "foundation/secure_memory.hpp"
 #include "keyfile/key_format.hpp"
 
 #include <gmpxx.h>
@@ -38,12 +39,7 @@ using stop_flag = std::atomic<int>;
 // set only for a whole key. The rows are wiped when it goes; the numbers
 // are GMP's to wipe.
 struct read_key_result {
-    read_key_result() = default;
-    ~read_key_result();
-    read_key_result(const read_key_result&) = delete;
-    read_key_result& operator=(const read_key_result&) = delete;
-
-    key_record rows{};
+    foundation::wiped<key_record> rows;
     bool whole = false;
     mpz_class p;
     mpz_class q;

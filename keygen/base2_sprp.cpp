@@ -1,7 +1,7 @@
 #include "keygen/base2_sprp.hpp"
 
 #include "keygen/montgomery.hpp"
-#include "keygen/secure_memory.hpp"
+#include "foundation/secure_memory.hpp"
 
 #include <bit>
 
@@ -64,21 +64,12 @@ void montgomery_two(const limb_number& n, limb_number& x)
 }
 
 // Numbers derived from the candidate, wiped when the test ends.
-struct workspace {
-    workspace() = default;
-    ~workspace()
-    {
-        wipe(&x, sizeof x);
-        wipe(&plain, sizeof plain);
-        wipe(&n_minus_one, sizeof n_minus_one);
-    }
-    workspace(const workspace&) = delete;
-    workspace& operator=(const workspace&) = delete;
-
-    limb_number x{};
-    limb_number plain{};
-    limb_number n_minus_one{};
+struct workspace_numbers {
+    limb_number x;
+    limb_number plain;
+    limb_number n_minus_one;
 };
+using workspace = foundation::wiped<workspace_numbers>;
 
 // With n - 1 = 2^s d: 2^d is 1 or -1, or squares to -1 within s - 1 steps.
 template <typename Square>

@@ -2,7 +2,7 @@
 
 #include "keygen/base2_sprp.hpp"
 #include "keygen/drawn_candidate.hpp"
-#include "keygen/secure_memory.hpp"
+#include "foundation/secure_memory.hpp"
 #include "keygen/small_factors.hpp"
 
 #include <gmp.h>
@@ -20,16 +20,6 @@ static_assert(prime_digits == candidate_digits);
 // Miller-Rabin with random bases instead.
 static_assert(__GNU_MP_VERSION > 6 || (__GNU_MP_VERSION == 6 && __GNU_MP_VERSION_MINOR >= 2),
               "the base-2 pre-test relies on GMP's BPSW");
-
-// The candidate's limbs, wiped when the search returns.
-struct candidate_limbs {
-    candidate_limbs() = default;
-    ~candidate_limbs() { wipe(limbs.data(), sizeof limbs); }
-    candidate_limbs(const candidate_limbs&) = delete;
-    candidate_limbs& operator=(const candidate_limbs&) = delete;
-
-    limb_number limbs{};
-};
 
 // Rejects only numbers mpz_probab_prime_p rejects: those with a small
 // factor (other than themselves) and those failing the base-2 strong test.
@@ -79,15 +69,15 @@ void find_blum_prime(mpz_class& p) { find_blum_prime(p, next_value); }
 void find_blum_prime(mpz_class& p, const value_source& source)
 {
     drawn_candidate drawn;
-    candidate_limbs n;
+    foundation::wiped<limb_number> n;
     for (;;) {
         draw_candidate(drawn, source);
         if (!is_three_mod_four(drawn)) {
             continue;
         }
-        candidate_number(drawn, n.limbs);
-        if (passes_pretests(n.limbs) && is_probable_prime(n.limbs)) {
-            store(p, n.limbs);
+        candidate_number(drawn, n);
+        if (passes_pretests(n) && is_probable_prime(n)) {
+            store(p, n);
             return;
         }
     }

@@ -1,50 +1,25 @@
 #include "keygen/commands.hpp"
 
+#include "foundation/diagnostics.hpp"
+#include "foundation/output.hpp"
 #include "keyfile/key_file.hpp"
 #include "keyfile/key_reader.hpp"
 #include "keyfile/key_writer.hpp"
-#include "keygen/diagnostics.hpp"
+#include "keygen/generate_key.hpp"
 #include "keygen/key_check.hpp"
-#include "keygen/key_record.hpp"
 
 #include <cstdio>
 #include <stdexcept>
 #include <string>
 
-#ifndef KEYGEN_VERSION
-#error "KEYGEN_VERSION must be defined by the build"
-#endif
-
 namespace keygen {
 
 namespace {
 
-const char* const help =
-    "\n"
-    "Make a Rabin key: two random 100-digit Blum primes P and Q and their\n"
-    "product N, as eight key lines. AuthP and AuthQ are the secret; the four\n"
-    "AuthN lines are the public part.\n"
-    "\n"
-    "  -o, --output FILE  write to FILE, not to standard output: a key is\n"
-    "                     created 0600, a public key 0644; an existing FILE\n"
-    "                     is refused\n"
-    "  -f, --force        with -o, replace an existing FILE atomically\n"
-    "  -c, --check        check each key FILE (a whole key or its public part;\n"
-    "                     none or -: standard input) and say whether it is valid;\n"
-    "                     keyaudit(1) tells whether an old one is broken\n"
-    "  -y, --public       check the key FILE and print its public part\n"
-    "  -h, --help         print this help and exit\n"
-    "  -V, --version      print the version and exit\n";
-
-void print(const std::string& text)
-{
-    keyfile::write_text(stdout, text, "cannot write to standard output");
-}
-
 void warn_if_any(const std::string& warning)
 {
     if (!warning.empty()) {
-        report(std::runtime_error(warning));
+        foundation::report(std::runtime_error(warning));
     }
 }
 
@@ -72,12 +47,12 @@ int check(const options& o)
             const keyfile::source in(path);
             keyfile::read_key_result key;
             read_checked(in, key);
-            print(in.name() + ": " + summary(key) + "\n");
+            foundation::write_out(in.name() + ": " + summary(key) + "\n");
         } catch (const std::bad_alloc&) {
             throw;
         } catch (const std::exception& e) {
-            report(e);
-            status = exit_failure;
+            foundation::report(e);
+            status = foundation::exit_failure;
         }
     }
     return status;
@@ -107,9 +82,7 @@ void generate(const options& o)
     mpz_class p;
     mpz_class q;
     mpz_class n;
-    keyfile::number_of(key_text, 0, p);
-    keyfile::number_of(key_text, keyfile::first_q_line, q);
-    keyfile::number_of(key_text, keyfile::first_public_line, n);
+    keyfile::numbers_of(key_text, p, q, n);
     if (!passes_self_test(p, q, n)) {
         throw std::runtime_error("the new key failed its self-test");
     }
@@ -124,11 +97,10 @@ int run(const options& o)
 {
     switch (o.action) {
     case verb::help:
-        print(usage);
-        print(help);
+        foundation::print_help(program);
         break;
     case verb::version:
-        print("keygen " KEYGEN_VERSION "\n");
+        foundation::print_version(program);
         break;
     case verb::check:
         return check(o);

@@ -1,7 +1,7 @@
 #include "keygen/drawn_candidate.hpp"
 
 #include "keygen/decimal_length.hpp"
-#include "keygen/secure_memory.hpp"
+#include "foundation/secure_memory.hpp"
 
 namespace keygen {
 
@@ -10,7 +10,7 @@ namespace {
 static_assert(candidate_digits <= max_digits);
 
 // Digits a word holds whatever they are: 10^19 < 2^64.
-constexpr std::size_t chunk_digits = 19;
+constexpr std::size_t word_digits = 19;
 
 // The last value cut to the leading digits kept in the text.
 std::uint32_t kept_part(const drawn_candidate& c)
@@ -31,8 +31,6 @@ void multiply_add(limb_number& n, std::uint64_t scale, std::uint64_t add)
 }
 
 }  // namespace
-
-drawn_candidate::~drawn_candidate() { wipe(values.data(), sizeof values); }
 
 void draw_candidate(drawn_candidate& c, const value_source& source)
 {
@@ -69,7 +67,7 @@ void candidate_number(const drawn_candidate& c, limb_number& n)
         const bool last = i + 1 == c.count;
         const std::uint32_t v = last ? kept_part(c) : c.values[i];
         const std::size_t length = last ? c.last_kept : decimal_length(v);
-        if (digits + length > chunk_digits) {
+        if (digits + length > word_digits) {
             multiply_add(n, powers_of_ten[digits], chunk);
             chunk = 0;
             digits = 0;

@@ -14,16 +14,12 @@ inline constexpr int candidate_digits = 100;
 // The values whose decimal texts, one after another and cut to 100
 // characters, are the candidate's text. They are the secret: wiped on
 // destruction, as the text was.
-struct drawn_candidate {
-    drawn_candidate() = default;
-    ~drawn_candidate();
-    drawn_candidate(const drawn_candidate&) = delete;
-    drawn_candidate& operator=(const drawn_candidate&) = delete;
-
-    std::array<std::uint32_t, candidate_digits> values{};
-    std::size_t count = 0;
-    std::size_t last_kept = 0;  // leading digits of the last value in the text
+struct drawn_values {
+    std::array<std::uint32_t, candidate_digits> values;
+    std::size_t count;
+    std::size_t last_kept;  // leading digits of the last value in the text
 };
+using drawn_candidate = foundation::wiped<drawn_values>;
 
 // Draws from source exactly the values draw_digits would for 100 digits.
 void draw_candidate(drawn_candidate& c, const value_source& source);

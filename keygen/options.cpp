@@ -1,39 +1,34 @@
 #include "keygen/options.hpp"
 
-#include "keygen/diagnostics.hpp"
-
-#include <getopt.h>
-
-#include <string>
+#include "foundation/diagnostics.hpp"
+#include "keygen/generate_key.hpp"
+#include "keygen/system_random.hpp"
 
 namespace keygen {
 
-const char* const usage =
-    "usage: keygen [-f] [-o FILE]\n"
-    "       keygen -c [FILE...]\n"
-    "       keygen -y [-f] [-o FILE] [FILE]\n"
-    "       keygen -h | -V\n";
-
 namespace {
 
-const option long_options[] = {
-    {"output", required_argument, nullptr, 'o'},
-    {"force", no_argument, nullptr, 'f'},
-    {"check", no_argument, nullptr, 'c'},
-    {"public", no_argument, nullptr, 'y'},
-    {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, 'V'},
-    {nullptr, 0, nullptr, 0},
+using foundation::usage_error;
+
+const foundation::option_spec option_table[] = {
+    {'o', "output", "FILE",
+     "write to FILE, not to standard output: a key is\n"
+     "created 0600, a public key 0644; an existing FILE\n"
+     "is refused"},
+    {'f', "force", nullptr, "with -o, replace an existing FILE atomically"},
+    {'c', "check", nullptr,
+     "check each key FILE (a whole key or its public part;\n"
+     "none or -: standard input) and say whether it is valid;\n"
+     "keyaudit(1) tells whether an old one is broken"},
+    {'y', "public", nullptr, "check the key FILE and print its public part"},
+    {'h', "help", nullptr, "print this help and exit"},
+    {'V', "version", nullptr, "print the version and exit"},
 };
 
-// One action a run: a second one is a usage error.
-void set_verb(options& o, verb v, bool& chosen)
+void forget_secrets() noexcept
 {
-    if (chosen && o.action != v) {
-        throw usage_error("only one of -c, -y, -h and -V may be given");
-    }
-    o.action = v;
-    chosen = true;
+    wipe_key_text();
+    discard_system_values();
 }
 
 // Operands and -o only where the action reads or writes a file.
@@ -55,41 +50,52 @@ void check_combination(const options& o)
 
 }  // namespace
 
+const foundation::program program{
+    "keygen",
+    foundation::exit_failure,
+    "usage: keygen [-f] [-o FILE]\n"
+    "       keygen -c [FILE...]\n"
+    "       keygen -y [-f] [-o FILE] [FILE]\n"
+    "       keygen -h | -V\n",
+    "Make a Rabin key: two random 100-digit Blum primes P and Q and their\n"
+    "product N, as eight key lines. AuthP and AuthQ are the secret; the four\n"
+    "AuthN lines are the public part.\n",
+    option_table,
+    21,
+    forget_secrets,
+};
+
 options parse_options(int argc, char** argv)
 {
     options o;
-    bool chosen = false;
-    opterr = 0;
-    optind = 1;
-    for (int c = 0; (c = getopt_long(argc, argv, ":o:fcyhV", long_options, nullptr)) != -1;) {
-        switch (c) {
+    foundation::verb_choice action(verb::generate, "only one of -c, -y, -h and -V may be given");
+    o.files = foundation::parse_command_line(program, argc, argv, [&](int id, const char* arg) {
+        switch (id) {
         case 'o':
             // An unset variable must not send a secret key to a log.
-            if (*optarg == '\0') {
+            if (*arg == '\0') {
                 throw usage_error("-o needs a file name, not an empty one");
             }
-            o.output = optarg;
+            o.output = arg;
             break;
         case 'f':
             o.force = true;
             break;
         case 'c':
-            set_verb(o, verb::check, chosen);
+            action.choose(verb::check);
             break;
         case 'y':
-            set_verb(o, verb::public_key, chosen);
+            action.choose(verb::public_key);
             break;
         case 'h':
-            set_verb(o, verb::help, chosen);
+            action.choose(verb::help);
             break;
         case 'V':
-            set_verb(o, verb::version, chosen);
+            action.choose(verb::version);
             break;
-        default:
-            throw keygen::option_error(c, argv, long_options);
         }
-    }
-    o.files.assign(argv + optind, argv + argc);
+    });
+    o.action = action.get();
     check_combination(o);
     return o;
 }

@@ -1,5 +1,7 @@
 #pragma once
 // keygen's command line.
+#include "foundation/program.hpp"
+
 #include <string>
 #include <vector>
 
@@ -14,7 +16,8 @@ struct options {
     std::vector<std::string> files;  // keys to read; none: standard input
 };
 
-extern const char* const usage;
+// Its name, options, help and teardown.
+extern const foundation::program program;
 
 // Throws usage_error for anything it cannot act on.
 options parse_options(int argc, char** argv);

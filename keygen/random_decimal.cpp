@@ -1,7 +1,7 @@
 #include "keygen/random_decimal.hpp"
 
 #include "keygen/decimal_length.hpp"
-#include "keygen/secure_memory.hpp"
+#include "foundation/secure_memory.hpp"
 #include "keygen/system_random.hpp"
 
 #include <stdexcept>
@@ -52,8 +52,6 @@ std::uint32_t next_value()
 {
     return installed_source ? installed_source() : system_value();
 }
-
-digit_text::~digit_text() { wipe(chars.data(), chars.size()); }
 
 void draw_digits(digit_text& text, int ndigits) { draw_digits(text, ndigits, next_value); }
 

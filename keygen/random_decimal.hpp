@@ -1,6 +1,8 @@
 #pragma once
 // The program's one source of randomness: numbers built from the decimal
 // texts of successive 31-bit random values.
+#include "foundation/secure_memory.hpp"
+
 #include <gmpxx.h>
 
 #include <array>
@@ -24,14 +26,10 @@ std::uint32_t next_value();
 
 // Room for a draw of up to max_digits digits: the last value may overshoot
 // the count by nine digits, and the text is NUL-terminated.
-struct digit_text {
-    digit_text() = default;
-    ~digit_text();
-    digit_text(const digit_text&) = delete;
-    digit_text& operator=(const digit_text&) = delete;
-
-    std::array<char, max_digits + 11> chars{};
+struct digit_chars {
+    std::array<char, max_digits + 11> chars;
 };
+using digit_text = foundation::wiped<digit_chars>;
 
 // Writes the decimal texts of values, one after another, until at least
 // ndigits characters are gathered (always at least one value), then cuts

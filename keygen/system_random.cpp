@@ -1,6 +1,6 @@
 #include "keygen/system_random.hpp"
 
-#include "keygen/secure_memory.hpp"
+#include "foundation/secure_memory.hpp"
 
 #include <sys/random.h>
 
@@ -80,7 +80,7 @@ std::uint32_t system_value()
 
 void discard_system_values() noexcept
 {
-    wipe(pool.data(), pool.size());
+    foundation::wipe(pool.data(), pool.size());
     used = pool.size();
     last_value = 0;
     repeats = -1;

@@ -1,5 +1,5 @@
-#include "keygen/diagnostics.hpp"
-#include "keygen/secure_memory.hpp"
+#include "foundation/diagnostics.hpp"
+#include "foundation/secure_memory.hpp"
 
 #include <gmp.h>
 #include <gtest/gtest.h>
@@ -27,14 +27,14 @@ TEST_P(ReportFailure, OneMessageAndStatusPerKind)
 {
     const failure_case& c = GetParam();
     testing::internal::CaptureStderr();
-    EXPECT_EQ(keygen::report_failure(c.failure, "usage: keygen\n"), c.status);
+    EXPECT_EQ(foundation::report_failure(c.failure, "usage: keygen\n"), c.status);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), c.message);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, ReportFailure,
     testing::Values(
-        failure_case{"Usage", std::make_exception_ptr(keygen::usage_error("unknown option: -x")), 2,
+        failure_case{"Usage", std::make_exception_ptr(foundation::usage_error("unknown option: -x")), 2,
                      "keygen: unknown option: -x\nusage: keygen\n"},
         failure_case{"OutOfMemory", std::make_exception_ptr(std::bad_alloc()), 1,
                      "keygen: cannot allocate memory: out of memory\n"},
@@ -47,7 +47,7 @@ void allocate_past_a_small_limit()
 {
     const rlimit small{std::size_t{1} << 30, std::size_t{1} << 30};
     setrlimit(RLIMIT_AS, &small);
-    keygen::install_wiping_allocator();
+    foundation::install_wiping_allocator();
     mpz_t z;
     mpz_init2(z, std::size_t{1} << 34);
 }
@@ -65,21 +65,21 @@ TEST(ReportFailureDeathTest, GmpOutOfMemoryEndsLikeBadAlloc)
 
 // A register the compiler leaves alone between the asm statements: the call
 // clobbers it, and nothing is computed after it.
-__attribute__((noinline)) std::array<std::uint64_t, 2> xmm4_after(keygen::vector_registers which)
+__attribute__((noinline)) std::array<std::uint64_t, 2> xmm4_after(foundation::vector_registers which)
 {
     const std::array<std::uint64_t, 2> ones{~std::uint64_t{0}, ~std::uint64_t{0}};
     std::array<std::uint64_t, 2> after{};
     asm volatile("movdqu %0, %%xmm4" : : "m"(ones) : "xmm4");
-    keygen::clear_vector_registers(which);
+    foundation::clear_vector_registers(which);
     asm volatile("movdqu %%xmm4, %0" : "=m"(after));
     return after;
 }
 
 TEST(ClearVectorRegisters, EveryRegisterFileThisProcessorHas)
 {
-    using keygen::vector_registers;
+    using foundation::vector_registers;
     for (const auto which : {vector_registers::sse, vector_registers::avx, vector_registers::avx512}) {
-        if (!keygen::has_vector_registers(which)) {
+        if (!foundation::has_vector_registers(which)) {
             std::cout << "skipped: this processor lacks register file " << static_cast<int>(which) << '\n';
             continue;
         }

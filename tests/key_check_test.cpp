@@ -1,7 +1,7 @@
 #include "keyfile/key_reader.hpp"
 #include "keyfile/key_writer.hpp"
 #include "keygen/key_check.hpp"
-#include "keygen/key_record.hpp"
+#include "keygen/generate_key.hpp"
 #include "tests/scripted_source.hpp"
 
 #include <gtest/gtest.h>
@@ -27,9 +27,7 @@ const numbers& valid_key()
         scripted_stream stream({}, 11);
         keygen::generate_key();
         numbers k;
-        keyfile::number_of(keygen::key_text, 0, k.p);
-        keyfile::number_of(keygen::key_text, keyfile::first_q_line, k.q);
-        keyfile::number_of(keygen::key_text, keyfile::first_public_line, k.n);
+        keyfile::numbers_of(keygen::key_text, k.p, k.q, k.n);
         return k;
     }();
     return key;
@@ -38,9 +36,7 @@ const numbers& valid_key()
 // The key lines of p, q and n, through the program's own writer.
 std::string text_of(const mpz_class& p, const mpz_class& q, const mpz_class& n)
 {
-    keygen::store_chunks(p, 2, 1);
-    keygen::store_chunks(q, 2, 2);
-    keygen::store_chunks(n, 4, 3);
+    keyfile::store_key(keygen::key_text, p, q, n);
     char* data = nullptr;
     std::size_t size = 0;
     std::FILE* out = open_memstream(&data, &size);

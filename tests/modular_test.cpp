@@ -1,5 +1,5 @@
 #include "keyarith/modular.hpp"
-#include "keygen/key_record.hpp"
+#include "keygen/generate_key.hpp"
 #include "keygen/random_decimal.hpp"
 #include "tests/scripted_source.hpp"
 

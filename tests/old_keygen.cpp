@@ -2,7 +2,7 @@
 // the C library's own srandom and random drive today's search and key
 // writer. old_keygen SEED
 #include "keyfile/key_writer.hpp"
-#include "keygen/key_record.hpp"
+#include "keygen/generate_key.hpp"
 #include "keygen/random_decimal.hpp"
 
 #include <cstdlib>

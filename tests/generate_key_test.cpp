@@ -1,6 +1,6 @@
 #include "keygen/blum_prime.hpp"
 #include "keyfile/key_writer.hpp"
-#include "keygen/key_record.hpp"
+#include "keygen/generate_key.hpp"
 #include "tests/digit_script.hpp"
 #include "tests/scripted_source.hpp"
 

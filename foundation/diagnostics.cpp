@@ -1,4 +1,4 @@
-#include "keygen/diagnostics.hpp"
+#include "foundation/diagnostics.hpp"
 
 #include <getopt.h>
 #include <unistd.h>
@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace keygen {
+namespace foundation {
 
 namespace {
 
@@ -73,4 +73,4 @@ void exit_out_of_memory() noexcept
     _exit(failure_exit_status);
 }
 
-}  // namespace keygen
+}  // namespace foundation

@@ -5,7 +5,7 @@
 #include <getopt.h>
 #include <stdexcept>
 
-namespace keygen {
+namespace foundation {
 
 inline constexpr int exit_failure = 1;
 inline constexpr int exit_usage = 2;
@@ -38,4 +38,4 @@ int report_failure(const std::exception_ptr& failure, const char* usage) noexcep
 // is written.
 [[noreturn]] void exit_out_of_memory() noexcept;
 
-}  // namespace keygen
+}  // namespace foundation

@@ -1,6 +1,6 @@
-#include "keygen/secure_memory.hpp"
+#include "foundation/secure_memory.hpp"
 
-#include "keygen/diagnostics.hpp"
+#include "foundation/diagnostics.hpp"
 
 #include <gmp.h>
 #include <sys/prctl.h>
@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace keygen {
+namespace foundation {
 
 void wipe(void* p, std::size_t n) noexcept
 {
@@ -151,4 +151,4 @@ __attribute__((noinline)) void scrub_stack() noexcept
     asm volatile("" : : "r"(area) : "memory");
 }
 
-}  // namespace keygen
+}  // namespace foundation

@@ -2,11 +2,23 @@
 // Keeping the private key out of memory that outlives its use.
 #include <cstddef>
 #include <memory>
+#include <type_traits>
 
-namespace keygen {
+namespace foundation {
 
 // Zeroes n bytes in a way the compiler may not drop.
 void wipe(void* p, std::size_t n) noexcept;
+
+// A T, zero at start, wiped when it goes. It cannot be copied, so no copy
+// outlives it unwiped.
+template <typename T>
+struct wiped : T {
+    static_assert(std::is_trivially_copyable_v<T>);
+    wiped() : T{} {}
+    ~wiped() { wipe(static_cast<T*>(this), sizeof(T)); }
+    wiped(const wiped&) = delete;
+    wiped& operator=(const wiped&) = delete;
+};
 
 // A zero-filled byte buffer that wipes itself before its memory is freed.
 class secure_buffer {
@@ -49,4 +61,4 @@ enum class vector_registers { sse, avx, avx512 };
 bool has_vector_registers(vector_registers which) noexcept;
 void clear_vector_registers(vector_registers which) noexcept;
 
-}  // namespace keygen
+}  // namespace foundation
