@@ -1,7 +1,7 @@
 #include "keyaudit/commands.hpp"
 
 #include "keyaudit/audit.hpp"
-#include "keyaudit/old_stream.hpp"
+#include "keyaudit/libc_stream.hpp"
 #include "keyfile/key_file.hpp"
 #include "keyfile/key_writer.hpp"
 #include "keygen/diagnostics.hpp"
@@ -128,7 +128,7 @@ void print_recovered(const suspect& s)
 {
     mpz_class p;
     mpz_class q;
-    old_key(*s.made_at, p, q);
+    old_key(libc::glibc, *s.made_at, p, q);
     keygen::store_chunks(p, 2, 1);
     keygen::store_chunks(q, 2, 2);
     keygen::store_chunks(s.n, 4, 3);
