@@ -1,6 +1,7 @@
 // Keys and primes per second, the optimised search beside the plain one,
 // on scripted streams (the same streams for both) and on the system source.
 #include "keyaudit/audit.hpp"
+#include "keyaudit/libc_stream.hpp"
 #include "keygen/blum_prime.hpp"
 #include "keygen/key_check.hpp"
 #include "keygen/generate_key.hpp"
@@ -9,6 +10,9 @@
 
 #include <benchmark/benchmark.h>
 
+#include <stdlib.h>
+
+#include <array>
 #include <memory>
 
 namespace {
@@ -85,6 +89,66 @@ void audit_seeds(benchmark::State& state)
         static_cast<double>(state.iterations()) * seeds, benchmark::Counter::kIsRate);
 }
 
+// Values per second of the replayed streams, and of glibc's own random_r,
+// which the glibc stream must not fall behind.
+constexpr int values_per_pass = 1024;
+
+void stream_values(benchmark::State& state, keyaudit::libc which)
+{
+    keyaudit::with_stream(which, 1700000000, [&state](auto& stream) {
+        for (auto _ : state) {
+            std::uint32_t sum = 0;
+            for (int i = 0; i < values_per_pass; ++i) {
+                sum += stream.next();
+            }
+            benchmark::DoNotOptimize(sum);
+        }
+    });
+    state.counters["per_second"] = benchmark::Counter(
+        static_cast<double>(state.iterations()) * values_per_pass, benchmark::Counter::kIsRate);
+}
+
+void random_r_values(benchmark::State& state)
+{
+    std::array<char, 128> table{};
+    random_data data{};
+    (void)initstate_r(1700000000, table.data(), table.size(), &data);
+    for (auto _ : state) {
+        std::uint32_t sum = 0;
+        for (int i = 0; i < values_per_pass; ++i) {
+            std::int32_t value = 0;
+            (void)random_r(&data, &value);
+            sum += static_cast<std::uint32_t>(value);
+        }
+        benchmark::DoNotOptimize(sum);
+    }
+    state.counters["per_second"] = benchmark::Counter(
+        static_cast<double>(state.iterations()) * values_per_pass, benchmark::Counter::kIsRate);
+}
+
+// srandom's cost, paid once a seed: the table and the values thrown away.
+void stream_seeding(benchmark::State& state, keyaudit::libc which)
+{
+    std::uint32_t seed = 1700000000;
+    for (auto _ : state) {
+        keyaudit::with_stream(which, seed++,
+                              [](auto& stream) { benchmark::DoNotOptimize(stream.next()); });
+    }
+}
+
+void initstate_r_seeding(benchmark::State& state)
+{
+    std::array<char, 128> table{};
+    std::uint32_t seed = 1700000000;
+    for (auto _ : state) {
+        random_data data{};
+        (void)initstate_r(seed++, table.data(), table.size(), &data);
+        std::int32_t value = 0;
+        (void)random_r(&data, &value);
+        benchmark::DoNotOptimize(value);
+    }
+}
+
 BENCHMARK(self_test);
 BENCHMARK(audit_seeds)->Arg(1)->Arg(2)->UseRealTime();
 BENCHMARK_CAPTURE(prime, fast_scripted, static_cast<search>(keygen::find_blum_prime), true);
@@ -95,6 +159,16 @@ BENCHMARK_CAPTURE(key, fast_scripted, keygen::generate_key, true);
 BENCHMARK_CAPTURE(key, plain_scripted, plain_generate_key, true);
 BENCHMARK_CAPTURE(key, fast_system, keygen::generate_key, false);
 BENCHMARK_CAPTURE(key, plain_system, plain_generate_key, false);
+BENCHMARK(random_r_values);
+BENCHMARK_CAPTURE(stream_values, glibc, keyaudit::libc::glibc);
+BENCHMARK_CAPTURE(stream_values, freebsd, keyaudit::libc::freebsd);
+BENCHMARK_CAPTURE(stream_values, musl, keyaudit::libc::musl);
+BENCHMARK_CAPTURE(stream_values, solaris, keyaudit::libc::solaris);
+BENCHMARK_CAPTURE(stream_values, newlib, keyaudit::libc::newlib);
+BENCHMARK_CAPTURE(stream_values, bionic, keyaudit::libc::bionic);
+BENCHMARK(initstate_r_seeding);
+BENCHMARK_CAPTURE(stream_seeding, glibc, keyaudit::libc::glibc);
+BENCHMARK_CAPTURE(stream_seeding, musl, keyaudit::libc::musl);
 
 }  // namespace
 

@@ -1,6 +1,6 @@
 #include "keyaudit/audit.hpp"
 
-#include "keyaudit/old_stream.hpp"
+#include "keyaudit/libc_stream.hpp"
 #include "keygen/blum_prime.hpp"
 #include "foundation/secure_memory.hpp"
 
@@ -57,26 +57,27 @@ std::uint32_t audit::seed_at(std::uint64_t index) const
 
 void audit::check_seed(std::uint32_t seed, shared& s)
 {
-    old_stream stream(seed);
-    const keygen::value_source source = stream.source();
-    mpz_class p;
-    keygen::find_blum_prime(p, source);
-    mpz_class q;
-    for (suspect& key : suspects_) {
-        if (seed < key.seeds.first || seed > key.seeds.last ||
-            mpz_divisible_p(key.n.get_mpz_t(), p.get_mpz_t()) == 0) {
-            continue;
-        }
-        if (q == 0) {
-            keygen::find_blum_prime(q, source);
-        }
-        if (p * q == key.n) {
-            const std::lock_guard lock(s.mutex);
-            if (!key.made_at || seed < *key.made_at) {
-                key.made_at = seed;
+    with_stream(libc::glibc, seed, [this, seed, &s](auto& stream) {
+        const keygen::value_source source = source_of(stream);
+        mpz_class p;
+        keygen::find_blum_prime(p, source);
+        mpz_class q;
+        for (suspect& key : suspects_) {
+            if (seed < key.seeds.first || seed > key.seeds.last ||
+                mpz_divisible_p(key.n.get_mpz_t(), p.get_mpz_t()) == 0) {
+                continue;
+            }
+            if (q == 0) {
+                keygen::find_blum_prime(q, source);
+            }
+            if (p * q == key.n) {
+                const std::lock_guard lock(s.mutex);
+                if (!key.made_at || seed < *key.made_at) {
+                    key.made_at = seed;
+                }
             }
         }
-    }
+    });
 }
 
 void audit::work(shared& s, const std::atomic<int>& stop)

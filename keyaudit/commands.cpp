@@ -1,7 +1,7 @@
 #include "keyaudit/commands.hpp"
 
 #include "keyaudit/audit.hpp"
-#include "keyaudit/old_stream.hpp"
+#include "keyaudit/libc_stream.hpp"
 #include "keyaudit/stop_signals.hpp"
 #include "keyfile/key_file.hpp"
 #include "foundation/output.hpp"
@@ -183,7 +183,7 @@ void print_recovered(const suspect& s)
 {
     mpz_class p;
     mpz_class q;
-    old_key(*s.made_at, p, q);
+    old_key(libc::glibc, *s.made_at, p, q);
     foundation::wiped<keyfile::key_record> key;
     keyfile::store_key(key, p, q, s.n);
     keyfile::write_key(stdout, key, "cannot write the recovered key");
