@@ -3,10 +3,11 @@
 #include "keyaudit/audit.hpp"
 #include "keyaudit/libc_stream.hpp"
 #include "keygen/blum_prime.hpp"
-#include "keygen/key_check.hpp"
+#include "keyarith/self_test.hpp"
+#include "keyfile/key_check.hpp"
 #include "keygen/generate_key.hpp"
-#include "tests/reference_search.hpp"
-#include "tests/scripted_source.hpp"
+#include "testing/reference_search.hpp"
+#include "testing/scripted_source.hpp"
 
 #include <benchmark/benchmark.h>
 
@@ -68,7 +69,7 @@ void self_test(benchmark::State& state)
     mpz_class n;
     keyfile::numbers_of(keygen::key_text, p, q, n);
     for (auto _ : state) {
-        benchmark::DoNotOptimize(keygen::passes_self_test(p, q, n));
+        benchmark::DoNotOptimize(keyarith::passes_self_test(p, q, n));
     }
 }
 

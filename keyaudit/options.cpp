@@ -5,6 +5,7 @@
 #include "keyaudit/commands.hpp"
 
 #include <algorithm>
+#include <stdexcept>
 
 namespace keyaudit {
 
@@ -30,6 +31,15 @@ const foundation::option_spec option_table[] = {
     {'h', "help", nullptr, "print this help and exit"},
     {'V', "version", nullptr, "print the version and exit"},
 };
+
+std::uint32_t when(const std::string& text, bound which)
+{
+    try {
+        return parse_when(text, which);
+    } catch (const std::invalid_argument& e) {
+        throw usage_error(e.what());
+    }
+}
 
 unsigned parse_threads(const std::string& text)
 {
@@ -86,10 +96,10 @@ options parse_options(int argc, char** argv)
     o.files = foundation::parse_command_line(program, argc, argv, [&](int id, const char* arg) {
         switch (id) {
         case from_option:
-            o.from = parse_when(arg, bound::from);
+            o.from = when(arg, bound::from);
             break;
         case to_option:
-            o.to = parse_when(arg, bound::to);
+            o.to = when(arg, bound::to);
             break;
         case recover_option:
             o.recover = true;

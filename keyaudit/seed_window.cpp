@@ -1,11 +1,10 @@
 #include "keyaudit/seed_window.hpp"
 
-#include "foundation/diagnostics.hpp"
-
 #include <algorithm>
 #include <cctype>
 #include <ctime>
 #include <optional>
+#include <stdexcept>
 
 namespace keyaudit {
 
@@ -68,11 +67,11 @@ std::uint32_t parse_when(const std::string& when, bound which)
         seconds = calendar_seconds(when, which);
     }
     if (!seconds) {
-        throw foundation::usage_error("not a time: " + when +
+        throw std::invalid_argument("not a time: " + when +
                                   " (YYYY-MM-DD, YYYY-MM-DDTHH:MM:SSZ or @SECONDS)");
     }
     if (*seconds < 0 || *seconds > last_seed) {
-        throw foundation::usage_error("outside the 32-bit seeds: " + when + " (from " + utc_text(0) +
+        throw std::invalid_argument("outside the 32-bit seeds: " + when + " (from " + utc_text(0) +
                                   " to " + utc_text(last_seed) + ")");
     }
     return static_cast<std::uint32_t>(*seconds);

@@ -6,7 +6,8 @@
 #include "keyfile/key_reader.hpp"
 #include "keyfile/key_writer.hpp"
 #include "keygen/generate_key.hpp"
-#include "keygen/key_check.hpp"
+#include "keyarith/self_test.hpp"
+#include "keyfile/key_check.hpp"
 
 #include <cstdio>
 #include <stdexcept>
@@ -27,7 +28,7 @@ void warn_if_any(const std::string& warning)
 void read_checked(const keyfile::source& in, keyfile::read_key_result& key)
 {
     in.read(key);
-    check_key(key, in.name());
+    keyfile::check_key(key, in.name());
 }
 
 std::string summary(const keyfile::read_key_result& key)
@@ -83,7 +84,7 @@ void generate(const options& o)
     mpz_class q;
     mpz_class n;
     keyfile::numbers_of(key_text, p, q, n);
-    if (!passes_self_test(p, q, n)) {
+    if (!keyarith::passes_self_test(p, q, n)) {
         throw std::runtime_error("the new key failed its self-test");
     }
     warn_if_any(to.write([](std::FILE* out, const std::string& failure) {

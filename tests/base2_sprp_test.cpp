@@ -1,6 +1,6 @@
 #include "keygen/base2_sprp.hpp"
 #include "keygen/montgomery.hpp"
-#include "tests/limb_convert.hpp"
+#include "testing/limb_convert.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "keygen/blum_prime.hpp"
-#include "tests/digit_script.hpp"
-#include "tests/reference_search.hpp"
-#include "tests/scripted_source.hpp"
+#include "testing/digit_script.hpp"
+#include "testing/reference_search.hpp"
+#include "testing/scripted_source.hpp"
 
 #include <gtest/gtest.h>
 

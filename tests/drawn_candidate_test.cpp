@@ -1,5 +1,5 @@
 #include "keygen/drawn_candidate.hpp"
-#include "tests/limb_convert.hpp"
+#include "testing/limb_convert.hpp"
 
 #include <gtest/gtest.h>
 

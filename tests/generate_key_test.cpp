@@ -1,8 +1,8 @@
 #include "keygen/blum_prime.hpp"
 #include "keyfile/key_writer.hpp"
 #include "keygen/generate_key.hpp"
-#include "tests/digit_script.hpp"
-#include "tests/scripted_source.hpp"
+#include "testing/digit_script.hpp"
+#include "testing/scripted_source.hpp"
 
 #include <gtest/gtest.h>
 

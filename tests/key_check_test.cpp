@@ -1,8 +1,9 @@
 #include "keyfile/key_reader.hpp"
 #include "keyfile/key_writer.hpp"
-#include "keygen/key_check.hpp"
+#include "keyarith/self_test.hpp"
+#include "keyfile/key_check.hpp"
 #include "keygen/generate_key.hpp"
-#include "tests/scripted_source.hpp"
+#include "testing/scripted_source.hpp"
 
 #include <gtest/gtest.h>
 
@@ -157,7 +158,7 @@ TEST_P(CorruptedKey, IsRefusedWithItsLine)
     keyfile::read_key_result key;
     try {
         keyfile::parse_key(c.text(), "k", key);
-        keygen::check_key(key, "k");
+        keyfile::check_key(key, "k");
         FAIL() << "accepted";
     } catch (const keyfile::key_error& e) {
         EXPECT_EQ(e.line(), c.line) << e.what();
@@ -175,7 +176,7 @@ TEST(ValidKey, WholeAndPublicPartPass)
     for (const std::string& t : {text, text.substr(text.find("\tAuthN"))}) {
         keyfile::read_key_result key;
         keyfile::parse_key(t, "k", key);
-        keygen::check_key(key, "k");
+        keyfile::check_key(key, "k");
         EXPECT_EQ(key.n, valid_key().n);
     }
 }
@@ -194,7 +195,7 @@ TEST_P(SelfTest, PassesOnlyASoundKey)
 {
     scripted_stream stream({}, 5);
     const numbers k = GetParam().key();
-    EXPECT_EQ(keygen::passes_self_test(k.p, k.q, k.n), GetParam().passes);
+    EXPECT_EQ(keyarith::passes_self_test(k.p, k.q, k.n), GetParam().passes);
 }
 
 INSTANTIATE_TEST_SUITE_P(

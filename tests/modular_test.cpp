@@ -1,7 +1,7 @@
 #include "keyarith/modular.hpp"
 #include "keygen/generate_key.hpp"
 #include "keygen/random_decimal.hpp"
-#include "tests/scripted_source.hpp"
+#include "testing/scripted_source.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "keygen/random_decimal.hpp"
-#include "tests/scripted_source.hpp"
+#include "testing/scripted_source.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,18 +1,12 @@
-#include "keygen/key_check.hpp"
-
-#include "keyarith/modular.hpp"
+#include "keyfile/key_check.hpp"
 
 #include <algorithm>
 #include <stdexcept>
 #include <vector>
 
-namespace keygen {
+namespace keyfile {
 
 namespace {
-
-using keyfile::digits_of;
-using keyfile::first_public_line;
-using keyfile::first_q_line;
 
 constexpr unsigned long factor_bound = 1000000;
 
@@ -42,7 +36,7 @@ bool has_factor_below_bound(const mpz_class& n)
 }
 
 struct checker {
-    const keyfile::read_key_result& key;
+    const read_key_result& key;
     const std::string& name;
 
     void require(bool condition, std::size_t first_line, const std::string& what) const
@@ -50,7 +44,7 @@ struct checker {
         if (!condition) {
             // Lines count from 1 in the file; a public key's start at N.
             const std::size_t shown = key.whole ? first_line : first_line - first_public_line;
-            throw keyfile::key_error(name, shown + 1, what);
+            throw key_error(name, shown + 1, what);
         }
     }
 
@@ -91,7 +85,7 @@ struct checker {
 
 }  // namespace
 
-void check_key(const keyfile::read_key_result& key, const std::string& name)
+void check_key(const read_key_result& key, const std::string& name)
 {
     const checker check{key, name};
     if (key.whole) {
@@ -101,33 +95,4 @@ void check_key(const keyfile::read_key_result& key, const std::string& name)
     }
 }
 
-bool passes_self_test(const mpz_class& p, const mpz_class& q, const mpz_class& n)
-{
-    using namespace keyarith;
-    try {
-        mpz_class x;
-        random_coprime_square(x, n);
-        mpz_class rp;
-        mpz_class rq;
-        sqrt_mod_prime(rp, x, p);
-        sqrt_mod_prime(rq, x, q);
-        mpz_class r;
-        mpz_class r2;
-        crt_combine(r, rp, rq, p, q);
-        crt_combine(r2, rp, mpz_class(q - rq), p, q);
-        mpz_mod(r.get_mpz_t(), r.get_mpz_t(), n.get_mpz_t());
-        mpz_mod(r2.get_mpz_t(), r2.get_mpz_t(), n.get_mpz_t());
-        for (const mpz_class& root : {r, mpz_class(n - r), r2, mpz_class(n - r2)}) {
-            mpz_class back;
-            square_mod(back, root, n);
-            if (back != x) {
-                return false;
-            }
-        }
-        return r != r2 && r != n - r2;
-    } catch (const std::domain_error&) {
-        return false;
-    }
-}
-
-}  // namespace keygen
+}  // namespace keyfile

@@ -1,4 +1,4 @@
-#include "tests/reference_search.hpp"
+#include "testing/reference_search.hpp"
 
 #include "keygen/random_decimal.hpp"
 

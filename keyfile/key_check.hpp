@@ -1,0 +1,21 @@
+#pragma once
+// Whether a key read back is sound.
+#include "keyfile/key_reader.hpp"
+
+#include <gmpxx.h>
+
+#include <string>
+
+namespace keyfile {
+
+// Repetitions for the primality of P and Q: with GMP 6.2 the Baillie-PSW
+// test and six Miller-Rabin rounds.
+inline constexpr int check_reps = 30;
+
+// A whole key: P and Q probable primes of 3 mod 4, of 99 or 100 digits,
+// P != Q, N = P*Q. A public key: N of 197 to 200 digits, odd, not a square,
+// not a probable prime, with no prime factor below 10^6. Throws
+// key_error naming the first line of the number at fault.
+void check_key(const read_key_result& key, const std::string& name);
+
+}  // namespace keyfile
