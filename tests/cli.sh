@@ -1,11 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end checks of the keygen executable: cli.sh CASE KEYGEN CHECK_KEY [PRELOAD]
-set -u
 case_name=$1 keygen=$2 check_key=$3 preload=${4:-}
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-
-fail() { echo "FAIL ($case_name): $*" >&2; exit 1; }
+. "$(dirname "$0")/lib.sh"
 
 # run [ENV...] -- ARGS: runs keygen with stdout and stderr in files, sets $status
 run() {

@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
 # Reads the binary and fails when a hardening feature is missing:
 # hardening.sh KEYGEN [fortify]
-set -u
 bin=$1 fortify=${2:-}
-fail() { echo "FAIL: $*" >&2; exit 1; }
+. "$(dirname "$0")/lib.sh"
 readelf -h "$bin" | grep -q 'Type:[[:space:]]*DYN' || fail "not a position-independent executable"
 readelf -lW "$bin" | grep -q GNU_RELRO || fail "no RELRO segment"
 readelf -dW "$bin" | grep -Eq 'BIND_NOW|FLAGS.*NOW' || fail "no BIND_NOW"

@@ -1,13 +1,10 @@
 #!/usr/bin/env bash
 # End-to-end checks of keyaudit on keys the old generator made at known
 # seconds: keyaudit.sh CASE KEYAUDIT OLD_KEYGEN KEYGEN
-set -u
 case_name=$1 keyaudit=$2 old_keygen=$3 keygen=$4
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+. "$(dirname "$0")/lib.sh"
 cd "$work" || exit 1
 
-fail() { echo "FAIL ($case_name): $*" >&2; exit 1; }
 # A second inside the window below, and its text.
 s=1700000000 when="2023-11-14 22:13:20 UTC"
 window=(--from @$((s - 5)) --to @$((s + 5)))

@@ -6,11 +6,9 @@
 # keyaudit (an old key found at the end of its window, so that nothing later
 # overwrites the worker's stack, and recovered), each also as CASE-noavx512 with
 # glibc kept off AVX-512, as on a processor without it.
-set -u
 case_name=$1 check_key=$2 keygen=$3 keyaudit=${4:-} old_keygen=${5:-}
-command -v gdb >/dev/null || { echo "gdb is not installed"; exit 1; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+. "$(dirname "$0")/lib.sh"
+command -v gdb >/dev/null || fail "gdb is not installed"
 
 environment=()
 case $case_name in
@@ -23,14 +21,14 @@ stdout)   program=$keygen run="run >$work/key" ;;
 file)     program=$keygen run="run -o $work/key" ;;
 keyaudit)
     seed=1700000000
-    "$old_keygen" $seed >"$work/key" || { echo "FAIL: old_keygen"; exit 1; }
+    "$old_keygen" $seed >"$work/key" || fail "old_keygen"
     program=$keyaudit run="run -q -j 2 --recover --from @$((seed - 3)) --to @$seed $work/key >$work/recovered 2>/dev/null" ;;
-*) echo "unknown case $case_name"; exit 1 ;;
+*) fail "unknown case" ;;
 esac
 gdb -nx -batch -ex 'set pagination off' "${environment[@]}" -ex 'catch syscall exit_group' \
     -ex "$run" -ex "gcore $work/core" -ex kill "$program" >"$work/gdb.log" 2>&1
-[ -s "$work/core" ] || { echo "FAIL: no memory image"; cat "$work/gdb.log"; exit 1; }
+[ -s "$work/core" ] || fail "no memory image: $(cat "$work/gdb.log")"
 if [ "$case_name" = keyaudit ]; then
-    cmp -s "$work/key" "$work/recovered" || { echo "FAIL: the key was not recovered"; exit 1; }
+    cmp -s "$work/key" "$work/recovered" || fail "the key was not recovered"
 fi
 "$check_key" "$work/core" <"$work/key"

@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
 # keygen's command line, case by case from one table:
 # options.sh KEYGEN CHECK_KEY NO_ENTROPY VERSION
-set -u
 keygen=$1 check_key=$2 no_entropy=$3 version=$4
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+. "$(dirname "$0")/lib.sh"
 failed=0
 
 # Checks run in the case's folder afterwards.
