@@ -52,8 +52,11 @@ std::uint64_t bits_at(const limb_number& x, std::size_t from)
     return v;
 }
 
-// Lanes as the kernel reads them: limb j of every lane side by side. All
-// of it derives from the candidates, so it is wiped.
+// Limb j of eight lanes side by side, as a register holds them.
+using lane_limbs = std::uint64_t[limbs][ifma_lanes];
+
+// The lanes as the kernel reads them, in groups of eight. All of it derives
+// from the candidates, so it is wiped.
 template <std::size_t G>
 struct workspace {
     static constexpr std::size_t width = ifma_lanes * G;
@@ -63,18 +66,22 @@ struct workspace {
     workspace(const workspace&) = delete;
     workspace& operator=(const workspace&) = delete;
 
-    void put(std::uint64_t (&to)[limbs][width], std::size_t lane, const limb_number& a)
+    static void put(lane_limbs (&to)[G], std::size_t lane, const limb_number& a)
     {
         for (std::size_t j = 0; j < limbs; ++j) {
-            to[j][lane] = bits_at(a, limb_bits * j) & limb_mask;
+            to[lane / ifma_lanes][j][lane % ifma_lanes] = bits_at(a, limb_bits * j) & limb_mask;
         }
     }
+    std::uint64_t& at(std::uint64_t (&field)[G][ifma_lanes], std::size_t lane)
+    {
+        return field[lane / ifma_lanes][lane % ifma_lanes];
+    }
 
-    alignas(64) std::uint64_t n[limbs][width]{};
-    alignas(64) std::uint64_t x[limbs][width]{};
-    alignas(64) std::uint64_t d[limbs][width]{};  // n - 1 without its trailing zeros
-    alignas(64) std::uint64_t neg_inverse[width]{};
-    alignas(64) std::uint64_t s[width]{};  // trailing zeros of n - 1
+    alignas(64) lane_limbs n[G]{};
+    alignas(64) lane_limbs x[G]{};
+    alignas(64) lane_limbs d[G]{};  // n - 1 without its trailing zeros
+    alignas(64) std::uint64_t neg_inverse[G][ifma_lanes]{};
+    alignas(64) std::uint64_t s[G][ifma_lanes]{};  // trailing zeros of n - 1
     std::uint32_t pass = 0;
 };
 
@@ -114,198 +121,191 @@ KEYGEN_IFMA_INLINE __m512i carry_of(__m512i a)
     return reinterpret_cast<__m512i>(reinterpret_cast<lanes_u64>(a) >> limb_bits);
 }
 
-template <std::size_t G>
-using vec = __m512i[limbs][G];
+KEYGEN_IFMA_INLINE __m512i broadcast(std::uint64_t v)
+{
+    return _mm512_set1_epi64(static_cast<long long>(v));
+}
 
-template <std::size_t G>
-using columns = __m512i[2 * limbs][G];
+// One register of lanes: limb j of eight numbers.
+using vec = __m512i[limbs];
+using columns = __m512i[2 * limbs];
 
-template <std::size_t G>
-KEYGEN_IFMA_INLINE void load(const std::uint64_t (&from)[limbs][ifma_lanes * G], vec<G>& to)
+KEYGEN_IFMA_INLINE void load(const lane_limbs& from, vec& to)
 {
     for (std::size_t j = 0; j < limbs; ++j) {
-        for (std::size_t g = 0; g < G; ++g) {
-            to[j][g] = _mm512_load_si512(&from[j][ifma_lanes * g]);
-        }
+        to[j] = _mm512_load_si512(from[j]);
     }
 }
 
-// t = x^2, unnormalised columns of 52 bits. Each product off the diagonal
-// is summed once and the sums doubled; low and high halves go to separate
-// accumulators, which halves the longest chain of dependent additions.
-template <std::size_t G>
-KEYGEN_IFMA_INLINE void square_columns(const vec<G>& x, columns<G>& t)
+// Montgomery reduction, one 52-bit digit at a time, in two parts: the
+// digit m of the multiple of n that clears column i, with the new column
+// i + 1 that the next digit needs (the one long chain), then the rest of
+// m n. The carry out of column i is taken before m n is added: that only
+// rounds the column up to a multiple of 2^52, so the carry is
+// (t + 2^52 - 1) >> 52, off the chain. n is read from memory by each
+// multiplication, leaving the registers to the columns.
+KEYGEN_IFMA_INLINE __m512i next_digit(columns& t, std::size_t i, const lane_limbs& n, __m512i neg_inverse)
 {
-    const __m512i zero = _mm512_setzero_si512();
-    columns<G> low;
-    columns<G> high;
-#pragma GCC unroll 14
-    for (std::size_t k = 0; k < 2 * limbs; ++k) {
-#pragma GCC unroll 2
-        for (std::size_t g = 0; g < G; ++g) {
-            low[k][g] = zero;
-            high[k][g] = zero;
-        }
+    const __m512i m = _mm512_madd52lo_epu64(_mm512_setzero_si512(), t[i], neg_inverse);
+    const __m512i carry = carry_of(_mm512_add_epi64(t[i], broadcast(limb_mask)));
+    const __m512i high = _mm512_madd52hi_epu64(_mm512_setzero_si512(), m, _mm512_load_si512(n[0]));
+    const __m512i next = _mm512_add_epi64(t[i + 1], carry);
+    t[i + 1] = _mm512_add_epi64(_mm512_madd52lo_epu64(next, m, _mm512_load_si512(n[1])), high);
+    return m;
+}
+
+KEYGEN_IFMA_INLINE void add_multiple(columns& t, std::size_t i, const lane_limbs& n, __m512i m)
+{
+#pragma GCC unroll 7
+    for (std::size_t j = 2; j < limbs; ++j) {
+        t[i + j] = _mm512_madd52lo_epu64(t[i + j], m, _mm512_load_si512(n[j]));
     }
 #pragma GCC unroll 7
-    for (std::size_t i = 0; i < limbs; ++i) {
-#pragma GCC unroll 7
-        for (std::size_t j = i + 1; j < limbs; ++j) {
-#pragma GCC unroll 2
-            for (std::size_t g = 0; g < G; ++g) {
-                low[i + j][g] = _mm512_madd52lo_epu64(low[i + j][g], x[i][g], x[j][g]);
-                high[i + j + 1][g] = _mm512_madd52hi_epu64(high[i + j + 1][g], x[i][g], x[j][g]);
-            }
-        }
-    }
-#pragma GCC unroll 14
-    for (std::size_t k = 0; k < 2 * limbs; ++k) {
-#pragma GCC unroll 2
-        for (std::size_t g = 0; g < G; ++g) {
-            const __m512i sum = _mm512_add_epi64(low[k][g], high[k][g]);
-            t[k][g] = _mm512_add_epi64(sum, sum);
-        }
-    }
-#pragma GCC unroll 7
-    for (std::size_t i = 0; i < limbs; ++i) {
-#pragma GCC unroll 2
-        for (std::size_t g = 0; g < G; ++g) {
-            t[2 * i][g] = _mm512_madd52lo_epu64(t[2 * i][g], x[i][g], x[i][g]);
-            t[2 * i + 1][g] = _mm512_madd52hi_epu64(t[2 * i + 1][g], x[i][g], x[i][g]);
-        }
+    for (std::size_t j = 1; j < limbs; ++j) {
+        t[i + j + 1] = _mm512_madd52hi_epu64(t[i + j + 1], m, _mm512_load_si512(n[j]));
     }
 }
 
-// Montgomery reduction of the columns, one 52-bit digit at a time; the
-// result (t / R modulo n, below t / R + n) is left unnormalised in columns
-// 7 to 13. The carry out of a digit is taken before the multiple of n is
-// added: that multiple only rounds the digit up to 2^52, so the carry is
-// (t + 2^52 - 1) >> 52, off the critical path.
-template <std::size_t G>
-KEYGEN_IFMA_INLINE void reduce(columns<G>& t, const vec<G>& n, const __m512i (&neg_inverse)[G])
+// t / R modulo n, below t / R + n, left unnormalised in columns 7 to 13.
+KEYGEN_IFMA_INLINE void reduce(columns& t, const lane_limbs& n, __m512i neg_inverse)
 {
-    const __m512i zero = _mm512_setzero_si512();
-    const __m512i mask = _mm512_set1_epi64(static_cast<long long>(limb_mask));
 #pragma GCC unroll 7
     for (std::size_t i = 0; i < limbs; ++i) {
-#pragma GCC unroll 2
-        for (std::size_t g = 0; g < G; ++g) {
-            const __m512i m = _mm512_madd52lo_epu64(zero, t[i][g], neg_inverse[g]);
-            const __m512i carry = carry_of(_mm512_add_epi64(t[i][g], mask));
-            const __m512i next_high = _mm512_madd52hi_epu64(zero, m, n[0][g]);
-            const __m512i next = _mm512_add_epi64(t[i + 1][g], carry);
-            t[i + 1][g] = _mm512_add_epi64(_mm512_madd52lo_epu64(next, m, n[1][g]), next_high);
-#pragma GCC unroll 7
-            for (std::size_t j = 2; j < limbs; ++j) {
-                t[i + j][g] = _mm512_madd52lo_epu64(t[i + j][g], m, n[j][g]);
-            }
-#pragma GCC unroll 7
-            for (std::size_t j = 1; j < limbs; ++j) {
-                t[i + j + 1][g] = _mm512_madd52hi_epu64(t[i + j + 1][g], m, n[j][g]);
-            }
-        }
+        add_multiple(t, i, n, next_digit(t, i, n, neg_inverse));
     }
 }
 
 // Every carry taken in turn: exact for any columns, but a chain of 12 steps.
-template <std::size_t G>
-KEYGEN_IFMA_INLINE void normalise_exact(vec<G>& r)
+KEYGEN_IFMA_INLINE void normalise_exact(vec& r)
 {
-    const __m512i mask = _mm512_set1_epi64(static_cast<long long>(limb_mask));
+    const __m512i mask = broadcast(limb_mask);
 #pragma GCC unroll 6
     for (std::size_t j = 0; j + 1 < limbs; ++j) {
-#pragma GCC unroll 2
-        for (std::size_t g = 0; g < G; ++g) {
-            r[j + 1][g] = _mm512_add_epi64(r[j + 1][g], carry_of(r[j][g]));
-            r[j][g] = _mm512_and_si512(r[j][g], mask);
-        }
+        r[j + 1] = _mm512_add_epi64(r[j + 1], carry_of(r[j]));
+        r[j] = _mm512_and_si512(r[j], mask);
     }
 }
 
-// r = columns 7 to 13 of t, doubled in the lanes of twice, in 52-bit
-// limbs. One pass moves each column's carry up a limb at once; a limb it
-// pushes to 2^52 or over (about once in 2^45) sends every lane through
-// the exact pass. The value is below 2^364, so the top limb never carries.
-template <std::size_t G>
-KEYGEN_IFMA_INLINE void normalise(const columns<G>& t, const __mmask8 (&twice)[G], vec<G>& r)
+// x = columns 7 to 13 of t, doubled in the lanes of twice, in 52-bit limbs.
+// One pass moves each column's carry up a limb at once; a limb it pushes
+// to 2^52 or over (about once in 2^45 for random values, more often for
+// structured ones) sends the register through the exact pass. The value
+// is below 2^364, so the top limb never carries.
+KEYGEN_IFMA_INLINE void normalise(const columns& t, __mmask8 twice, vec& x)
 {
-    const __m512i mask = _mm512_set1_epi64(static_cast<long long>(limb_mask));
-    __m512i over = _mm512_setzero_si512();
-#pragma GCC unroll 2
-    for (std::size_t g = 0; g < G; ++g) {
-        __m512i c[limbs];
+    const __m512i mask = broadcast(limb_mask);
+    __m512i c[limbs];
 #pragma GCC unroll 7
-        for (std::size_t j = 0; j < limbs; ++j) {
-            const __m512i v = t[limbs + j][g];
-            c[j] = _mm512_mask_add_epi64(v, twice[g], v, v);
-        }
-        r[0][g] = _mm512_and_si512(c[0], mask);
-#pragma GCC unroll 6
-        for (std::size_t j = 1; j < limbs; ++j) {
-            const __m512i below = carry_of(c[j - 1]);
-            r[j][g] = j + 1 < limbs ? _mm512_add_epi64(_mm512_and_si512(c[j], mask), below)
-                                    : _mm512_add_epi64(c[j], below);
-            over = _mm512_or_si512(over, r[j][g]);
-        }
+    for (std::size_t j = 0; j < limbs; ++j) {
+        c[j] = _mm512_mask_add_epi64(t[limbs + j], twice, t[limbs + j], t[limbs + j]);
     }
-    if (__builtin_expect(_mm512_test_epi64_mask(over, _mm512_set1_epi64(~static_cast<long long>(limb_mask))) != 0, 0)) {
-        normalise_exact<G>(r);
+    x[0] = _mm512_and_si512(c[0], mask);
+    __m512i over = _mm512_setzero_si512();
+#pragma GCC unroll 6
+    for (std::size_t j = 1; j < limbs; ++j) {
+        const __m512i below = carry_of(c[j - 1]);
+        x[j] = j + 1 < limbs ? _mm512_add_epi64(_mm512_and_si512(c[j], mask), below)
+                             : _mm512_add_epi64(c[j], below);
+        over = _mm512_or_si512(over, x[j]);
+    }
+    if (__builtin_expect(_mm512_test_epi64_mask(over, broadcast(~limb_mask)) != 0, 0)) {
+        normalise_exact(x);
     }
 }
 
+// Adds column k of x^2 to t: the products off the diagonal once, then
+// doubled, then the square on it.
+KEYGEN_IFMA_INLINE void add_square_column(const vec& x, std::size_t k, __m512i& t)
+{
+    const __m512i zero = _mm512_setzero_si512();
+    __m512i low = zero;
+    __m512i high = zero;
+#pragma GCC unroll 7
+    for (std::size_t i = 0; i < limbs; ++i) {
+        if (i < k - i && k - i < limbs) {
+            low = _mm512_madd52lo_epu64(low, x[i], x[k - i]);
+        }
+        if (k >= 1 && i < k - 1 - i && k - 1 - i < limbs) {
+            high = _mm512_madd52hi_epu64(high, x[i], x[k - 1 - i]);
+        }
+    }
+    __m512i sum = _mm512_add_epi64(low, high);
+    sum = _mm512_add_epi64(sum, sum);
+    sum = k % 2 == 0 ? _mm512_madd52lo_epu64(sum, x[k / 2], x[k / 2])
+                     : _mm512_madd52hi_epu64(sum, x[k / 2], x[k / 2]);
+    t = _mm512_add_epi64(t, sum);
+}
+
+// x = x^2 / R modulo n, times 2 in the lanes of twice, for G groups of
+// eight lanes: below 2n before the doubling for x below 4n, since 16n < R.
+// The reduction's digits are the one long chain, so each column of the
+// square comes just before the digit that needs it, and the groups take
+// each step in turn: the processor fills one chain's gaps with the other
+// group's work instead of making it wait behind a whole square.
 template <std::size_t G>
-KEYGEN_IFMA_INLINE void square(vec<G>& x, const vec<G>& n, const __m512i (&neg_inverse)[G],
+KEYGEN_IFMA_INLINE void square(vec (&x)[G], const lane_limbs (&n)[G], const __m512i (&neg_inverse)[G],
                                const __mmask8 (&twice)[G])
 {
-    columns<G> t;
-    square_columns<G>(x, t);
-    reduce<G>(t, n, neg_inverse);
-    normalise<G>(t, twice, x);
+    columns t[G];
+#pragma GCC unroll 2
+    for (std::size_t g = 0; g < G; ++g) {
+#pragma GCC unroll 14
+        for (std::size_t k = 0; k < 2 * limbs; ++k) {
+            t[g][k] = _mm512_setzero_si512();
+        }
+        add_square_column(x[g], 0, t[g][0]);
+        add_square_column(x[g], 1, t[g][1]);
+    }
+#pragma GCC unroll 7
+    for (std::size_t i = 0; i < limbs; ++i) {
+#pragma GCC unroll 2
+        for (std::size_t g = 0; g < G; ++g) {
+            const __m512i m = next_digit(t[g], i, n[g], neg_inverse[g]);
+            add_square_column(x[g], i + 2, t[g][i + 2]);
+            if (i + 9 < 2 * limbs) {
+                add_square_column(x[g], i + 9, t[g][i + 9]);
+            }
+            add_multiple(t[g], i, n[g], m);
+        }
+    }
+#pragma GCC unroll 2
+    for (std::size_t g = 0; g < G; ++g) {
+        normalise(t[g], twice[g], x[g]);
+    }
 }
 
 // y = x / R modulo n, for x below 4n: at most n, and n only when n divides x.
-template <std::size_t G>
-KEYGEN_IFMA_INLINE void from_montgomery(const vec<G>& x, const vec<G>& n, const __m512i (&neg_inverse)[G],
-                                        vec<G>& y)
+KEYGEN_IFMA_INLINE void from_montgomery(const vec& x, const lane_limbs& n, __m512i neg_inverse, vec& y)
 {
-    columns<G> t;
+    columns t;
 #pragma GCC unroll 7
     for (std::size_t j = 0; j < limbs; ++j) {
-#pragma GCC unroll 2
-        for (std::size_t g = 0; g < G; ++g) {
-            t[j][g] = x[j][g];
-            t[limbs + j][g] = _mm512_setzero_si512();
-        }
+        t[j] = x[j];
+        t[limbs + j] = _mm512_setzero_si512();
     }
-    reduce<G>(t, n, neg_inverse);
+    reduce(t, n, neg_inverse);
 #pragma GCC unroll 7
     for (std::size_t j = 0; j < limbs; ++j) {
-#pragma GCC unroll 2
-        for (std::size_t g = 0; g < G; ++g) {
-            y[j][g] = t[limbs + j][g];
-        }
+        y[j] = t[limbs + j];
     }
-    normalise_exact<G>(y);
+    normalise_exact(y);
 }
 
-// The lanes of group g where y is 1, and where it is n - 1.
-template <std::size_t G>
-KEYGEN_IFMA_INLINE __mmask8 is_one(const vec<G>& y, std::size_t g)
+// The lanes where y is 1, and where it is n - 1.
+KEYGEN_IFMA_INLINE __mmask8 is_one(const vec& y)
 {
-    __mmask8 same = _mm512_cmpeq_epu64_mask(y[0][g], _mm512_set1_epi64(1));
+    __mmask8 same = _mm512_cmpeq_epu64_mask(y[0], broadcast(1));
     for (std::size_t j = 1; j < limbs; ++j) {
-        same = _mm512_mask_testn_epi64_mask(same, y[j][g], y[j][g]);
+        same = _mm512_mask_testn_epi64_mask(same, y[j], y[j]);
     }
     return same;
 }
 
-template <std::size_t G>
-KEYGEN_IFMA_INLINE __mmask8 is_minus_one(const vec<G>& y, const vec<G>& n, std::size_t g)
+KEYGEN_IFMA_INLINE __mmask8 is_minus_one(const vec& y, const lane_limbs& n)
 {
-    __mmask8 same =
-        _mm512_cmpeq_epu64_mask(y[0][g], _mm512_sub_epi64(n[0][g], _mm512_set1_epi64(1)));
+    __mmask8 same = _mm512_cmpeq_epu64_mask(y[0], _mm512_sub_epi64(_mm512_load_si512(n[0]), broadcast(1)));
     for (std::size_t j = 1; j < limbs; ++j) {
-        same = _mm512_mask_cmpeq_epu64_mask(same, y[j][g], n[j][g]);
+        same = _mm512_mask_cmpeq_epu64_mask(same, y[j], _mm512_load_si512(n[j]));
     }
     return same;
 }
@@ -337,50 +337,49 @@ KEYGEN_IFMA_INLINE void clear_vector_registers()
 
 // 2^d by squaring, over the last loop_bits bits of every lane's d (the
 // bits above are in the start value), then the strong test's squarings.
+// The groups' squares follow one another in the code and overlap in the
+// processor, each with the registers to itself.
 template <std::size_t G>
 KEYGEN_IFMA void run_kernel(workspace<G>& w, std::size_t loop_bits, std::uint64_t max_s) noexcept
 {
-    vec<G> n;
-    vec<G> x;
+    vec x[G];
     __m512i neg_inverse[G];
-    load<G>(w.n, n);
-    load<G>(w.x, x);
     for (std::size_t g = 0; g < G; ++g) {
-        neg_inverse[g] = _mm512_load_si512(&w.neg_inverse[ifma_lanes * g]);
+        load(w.x[g], x[g]);
+        neg_inverse[g] = _mm512_load_si512(w.neg_inverse[g]);
     }
     for (std::size_t i = loop_bits; i-- > 0;) {
-        const __m512i bit = _mm512_set1_epi64(static_cast<long long>(std::uint64_t{1} << (i % limb_bits)));
+        const __m512i bit = broadcast(std::uint64_t{1} << (i % limb_bits));
         __mmask8 twice[G];
         for (std::size_t g = 0; g < G; ++g) {
-            twice[g] = _mm512_test_epi64_mask(_mm512_load_si512(&w.d[i / limb_bits][ifma_lanes * g]), bit);
+            twice[g] = _mm512_test_epi64_mask(_mm512_load_si512(w.d[g][i / limb_bits]), bit);
         }
-        square<G>(x, n, neg_inverse, twice);
+        square<G>(x, w.n, neg_inverse, twice);
     }
 
     // 2^d is 1 or -1, or squares to -1 within s - 1 steps: lanes stop
     // counting once past their own s.
-    vec<G> y;
-    from_montgomery<G>(x, n, neg_inverse, y);
+    vec y;
     __mmask8 pass[G];
     for (std::size_t g = 0; g < G; ++g) {
-        pass[g] = is_one<G>(y, g) | is_minus_one<G>(y, n, g);
+        from_montgomery(x[g], w.n[g], neg_inverse[g], y);
+        pass[g] = is_one(y) | is_minus_one(y, w.n[g]);
     }
     for (std::uint64_t r = 1; r < max_s; ++r) {
         __mmask8 active[G];
         unsigned undecided = 0;
         for (std::size_t g = 0; g < G; ++g) {
-            active[g] = _mm512_cmpgt_epu64_mask(_mm512_load_si512(&w.s[ifma_lanes * g]),
-                                                _mm512_set1_epi64(static_cast<long long>(r)));
+            active[g] = _mm512_cmpgt_epu64_mask(_mm512_load_si512(w.s[g]), broadcast(r));
             undecided |= active[g] & ~pass[g] & 0xffU;
         }
         if (undecided == 0) {
             break;
         }
         const __mmask8 none[G] = {};
-        square<G>(x, n, neg_inverse, none);
-        from_montgomery<G>(x, n, neg_inverse, y);
+        square<G>(x, w.n, neg_inverse, none);
         for (std::size_t g = 0; g < G; ++g) {
-            pass[g] |= active[g] & is_minus_one<G>(y, n, g);
+            from_montgomery(x[g], w.n[g], neg_inverse[g], y);
+            pass[g] |= active[g] & is_minus_one(y, w.n[g]);
         }
     }
     w.pass = 0;
@@ -393,15 +392,13 @@ KEYGEN_IFMA void run_kernel(workspace<G>& w, std::size_t loop_bits, std::uint64_
 // One square of every lane, for the tests.
 KEYGEN_IFMA void square_kernel(workspace<1>& w, __mmask8 twice) noexcept
 {
-    vec<1> n;
-    vec<1> x;
-    load<1>(w.n, n);
-    load<1>(w.x, x);
-    const __m512i neg_inverse[1] = {_mm512_load_si512(w.neg_inverse)};
+    vec x[1];
+    load(w.x[0], x[0]);
+    const __m512i neg_inverse[1] = {_mm512_load_si512(w.neg_inverse[0])};
     const __mmask8 twice_lanes[1] = {twice};
-    square<1>(x, n, neg_inverse, twice_lanes);
+    square<1>(x, w.n, neg_inverse, twice_lanes);
     for (std::size_t j = 0; j < limbs; ++j) {
-        _mm512_store_si512(w.x[j], x[j][0]);
+        _mm512_store_si512(w.x[0][j], x[0][j]);
     }
     clear_vector_registers();
 }
@@ -418,12 +415,12 @@ void prepare(workspace<G>& w, const limb_number* const* lane, std::size_t count,
     for (std::size_t l = 0; l < w.width; ++l) {
         const limb_number& n = *lane[l < count ? l : 0];
         w.put(w.n, l, n);
-        w.neg_inverse[l] = (0 - inverse_mod_word(n[0])) & limb_mask;
+        w.at(w.neg_inverse, l) = (0 - inverse_mod_word(n[0])) & limb_mask;
         std::size_t s = 1;
         while (((n[s / 64] >> (s % 64)) & 1) == 0) {
             ++s;
         }
-        w.s[l] = s;
+        w.at(w.s, l) = s;
         // d = (n - 1) >> s; bit 0 of n is not among its bits.
         for (std::size_t i = 0; i < number_limbs; ++i) {
             scratch[i] = bits_at(n, 64 * i + s);
@@ -435,7 +432,7 @@ void prepare(workspace<G>& w, const limb_number* const* lane, std::size_t count,
     loop_bits = std::max<std::size_t>(exponent_bits, start_bits) - start_bits;
     for (std::size_t l = 0; l < w.width; ++l) {
         const limb_number& n = *lane[l < count ? l : 0];
-        const auto e = static_cast<unsigned>(bits_at(n, loop_bits + w.s[l]) & ((1U << start_bits) - 1));
+        const auto e = static_cast<unsigned>(bits_at(n, loop_bits + w.at(w.s, l)) & ((1U << start_bits) - 1));
         montgomery_power_of_two(n, bit_length(n), e, scratch);
         w.put(w.x, l, scratch);
     }
@@ -525,7 +522,7 @@ void montgomery_square_ifma(limb_number* x, const limb_number* n, std::size_t co
         const std::size_t from = l < count ? l : 0;
         w.put(w.n, l, n[from]);
         w.put(w.x, l, x[from]);
-        w.neg_inverse[l] = (0 - inverse_mod_word(n[from][0])) & limb_mask;
+        w.at(w.neg_inverse, l) = (0 - inverse_mod_word(n[from][0])) & limb_mask;
     }
     square_kernel(w, static_cast<__mmask8>(twice));
     // Limbs joined by or, so that one of 2^52 or over would show.
@@ -533,9 +530,9 @@ void montgomery_square_ifma(limb_number* x, const limb_number* n, std::size_t co
         x[l].fill(0);
         for (std::size_t j = 0; j < limbs; ++j) {
             const std::size_t at = limb_bits * j;
-            x[l][at / 64] |= w.x[j][l] << (at % 64);
+            x[l][at / 64] |= w.x[0][j][l] << (at % 64);
             if (at % 64 > 64 - limb_bits && at / 64 + 1 < number_limbs) {
-                x[l][at / 64 + 1] |= w.x[j][l] >> (64 - at % 64);
+                x[l][at / 64 + 1] |= w.x[0][j][l] >> (64 - at % 64);
             }
         }
     }
