@@ -66,17 +66,6 @@ struct workspace {
     workspace(const workspace&) = delete;
     workspace& operator=(const workspace&) = delete;
 
-    static void put(lane_limbs (&to)[G], std::size_t lane, const limb_number& a)
-    {
-        for (std::size_t j = 0; j < limbs; ++j) {
-            to[lane / ifma_lanes][j][lane % ifma_lanes] = bits_at(a, limb_bits * j) & limb_mask;
-        }
-    }
-    std::uint64_t& at(std::uint64_t (&field)[G][ifma_lanes], std::size_t lane)
-    {
-        return field[lane / ifma_lanes][lane % ifma_lanes];
-    }
-
     alignas(64) lane_limbs n[G]{};
     alignas(64) lane_limbs x[G]{};
     alignas(64) lane_limbs d[G]{};  // n - 1 without its trailing zeros
@@ -84,6 +73,21 @@ struct workspace {
     alignas(64) std::uint64_t s[G][ifma_lanes]{};  // trailing zeros of n - 1
     std::uint32_t pass = 0;
 };
+
+// Lane l of a field of the workspace.
+template <std::size_t G>
+void put(lane_limbs (&to)[G], std::size_t lane, const limb_number& a)
+{
+    for (std::size_t j = 0; j < limbs; ++j) {
+        to[lane / ifma_lanes][j][lane % ifma_lanes] = bits_at(a, limb_bits * j) & limb_mask;
+    }
+}
+
+template <std::size_t G>
+std::uint64_t& at(std::uint64_t (&field)[G][ifma_lanes], std::size_t lane)
+{
+    return field[lane / ifma_lanes][lane % ifma_lanes];
+}
 
 // A value in (0, 4n) congruent to 2^(364 + e) modulo n, for e below
 // 2^start_bits and n below 2^360: 2^(364 + e) - q n, q 1 to 3 below the
@@ -144,7 +148,8 @@ KEYGEN_IFMA_INLINE void load(const lane_limbs& from, vec& to)
 // rounds the column up to a multiple of 2^52, so the carry is
 // (t + 2^52 - 1) >> 52, off the chain. n is read from memory by each
 // multiplication, leaving the registers to the columns.
-KEYGEN_IFMA_INLINE __m512i next_digit(columns& t, std::size_t i, const lane_limbs& n, __m512i neg_inverse)
+KEYGEN_IFMA_INLINE __m512i next_digit(columns& t, std::size_t i, const lane_limbs& n,
+                                      __m512i neg_inverse)
 {
     const __m512i m = _mm512_madd52lo_epu64(_mm512_setzero_si512(), t[i], neg_inverse);
     const __m512i carry = carry_of(_mm512_add_epi64(t[i], broadcast(limb_mask)));
@@ -243,8 +248,8 @@ KEYGEN_IFMA_INLINE void add_square_column(const vec& x, std::size_t k, __m512i& 
 // each step in turn: the processor fills one chain's gaps with the other
 // group's work instead of making it wait behind a whole square.
 template <std::size_t G>
-KEYGEN_IFMA_INLINE void square(vec (&x)[G], const lane_limbs (&n)[G], const __m512i (&neg_inverse)[G],
-                               const __mmask8 (&twice)[G])
+KEYGEN_IFMA_INLINE void square(vec (&x)[G], const lane_limbs (&n)[G],
+                               const __m512i (&neg_inverse)[G], const __mmask8 (&twice)[G])
 {
     columns t[G];
 #pragma GCC unroll 2
@@ -275,7 +280,8 @@ KEYGEN_IFMA_INLINE void square(vec (&x)[G], const lane_limbs (&n)[G], const __m5
 }
 
 // y = x / R modulo n, for x below 4n: at most n, and n only when n divides x.
-KEYGEN_IFMA_INLINE void from_montgomery(const vec& x, const lane_limbs& n, __m512i neg_inverse, vec& y)
+KEYGEN_IFMA_INLINE void from_montgomery(const vec& x, const lane_limbs& n, __m512i neg_inverse,
+                                        vec& y)
 {
     columns t;
 #pragma GCC unroll 7
@@ -303,7 +309,8 @@ KEYGEN_IFMA_INLINE __mmask8 is_one(const vec& y)
 
 KEYGEN_IFMA_INLINE __mmask8 is_minus_one(const vec& y, const lane_limbs& n)
 {
-    __mmask8 same = _mm512_cmpeq_epu64_mask(y[0], _mm512_sub_epi64(_mm512_load_si512(n[0]), broadcast(1)));
+    const __m512i n_minus_one = _mm512_sub_epi64(_mm512_load_si512(n[0]), broadcast(1));
+    __mmask8 same = _mm512_cmpeq_epu64_mask(y[0], n_minus_one);
     for (std::size_t j = 1; j < limbs; ++j) {
         same = _mm512_mask_cmpeq_epu64_mask(same, y[j], _mm512_load_si512(n[j]));
     }
@@ -337,8 +344,6 @@ KEYGEN_IFMA_INLINE void clear_vector_registers()
 
 // 2^d by squaring, over the last loop_bits bits of every lane's d (the
 // bits above are in the start value), then the strong test's squarings.
-// The groups' squares follow one another in the code and overlap in the
-// processor, each with the registers to itself.
 template <std::size_t G>
 KEYGEN_IFMA void run_kernel(workspace<G>& w, std::size_t loop_bits, std::uint64_t max_s) noexcept
 {
@@ -414,27 +419,28 @@ void prepare(workspace<G>& w, const limb_number* const* lane, std::size_t count,
     max_s = 0;
     for (std::size_t l = 0; l < w.width; ++l) {
         const limb_number& n = *lane[l < count ? l : 0];
-        w.put(w.n, l, n);
-        w.at(w.neg_inverse, l) = (0 - inverse_mod_word(n[0])) & limb_mask;
+        put(w.n, l, n);
+        at(w.neg_inverse, l) = (0 - inverse_mod_word(n[0])) & limb_mask;
         std::size_t s = 1;
         while (((n[s / 64] >> (s % 64)) & 1) == 0) {
             ++s;
         }
-        w.at(w.s, l) = s;
+        at(w.s, l) = s;
         // d = (n - 1) >> s; bit 0 of n is not among its bits.
         for (std::size_t i = 0; i < number_limbs; ++i) {
             scratch[i] = bits_at(n, 64 * i + s);
         }
-        w.put(w.d, l, scratch);
+        put(w.d, l, scratch);
         exponent_bits = std::max(exponent_bits, bit_length(scratch));
         max_s = std::max<std::uint64_t>(max_s, s);
     }
     loop_bits = std::max<std::size_t>(exponent_bits, start_bits) - start_bits;
     for (std::size_t l = 0; l < w.width; ++l) {
         const limb_number& n = *lane[l < count ? l : 0];
-        const auto e = static_cast<unsigned>(bits_at(n, loop_bits + w.at(w.s, l)) & ((1U << start_bits) - 1));
+        const std::uint64_t top = bits_at(n, loop_bits + at(w.s, l));
+        const auto e = static_cast<unsigned>(top & ((1U << start_bits) - 1));
         montgomery_power_of_two(n, bit_length(n), e, scratch);
-        w.put(w.x, l, scratch);
+        put(w.x, l, scratch);
     }
     wipe(scratch.data(), sizeof scratch);
 }
@@ -480,7 +486,7 @@ void base2_sprp_ifma(const limb_number* n, std::size_t count, bool* verdict,
 {
 #if defined(__x86_64__)
     const limb_number* lane[ifma_max_width];
-    std::size_t index[ifma_max_width];
+    std::size_t position[ifma_max_width];
     bool lane_verdict[ifma_max_width];
     width = std::min(width, ifma_max_width);
     for (std::size_t i = 0; i < count;) {
@@ -488,7 +494,7 @@ void base2_sprp_ifma(const limb_number* n, std::size_t count, bool* verdict,
         for (; i < count && used < width; ++i) {
             if (ifma_kernel_accepts(n[i])) {
                 lane[used] = &n[i];
-                index[used++] = i;
+                position[used++] = i;
             } else {
                 verdict[i] = is_base2_sprp(n[i]);
             }
@@ -502,7 +508,7 @@ void base2_sprp_ifma(const limb_number* n, std::size_t count, bool* verdict,
             test_lanes<2>(lane, used, lane_verdict);
         }
         for (std::size_t l = 0; l < used; ++l) {
-            verdict[index[l]] = lane_verdict[l];
+            verdict[position[l]] = lane_verdict[l];
         }
     }
 #else
@@ -520,9 +526,9 @@ void montgomery_square_ifma(limb_number* x, const limb_number* n, std::size_t co
     workspace<1> w;
     for (std::size_t l = 0; l < ifma_lanes; ++l) {
         const std::size_t from = l < count ? l : 0;
-        w.put(w.n, l, n[from]);
-        w.put(w.x, l, x[from]);
-        w.at(w.neg_inverse, l) = (0 - inverse_mod_word(n[from][0])) & limb_mask;
+        put(w.n, l, n[from]);
+        put(w.x, l, x[from]);
+        at(w.neg_inverse, l) = (0 - inverse_mod_word(n[from][0])) & limb_mask;
     }
     square_kernel(w, static_cast<__mmask8>(twice));
     // Limbs joined by or, so that one of 2^52 or over would show.
