@@ -1,11 +1,15 @@
 // Keys and primes per second, the optimised search beside the plain one,
 // on scripted streams (the same streams for both) and on the system source.
 #include "keyaudit/audit.hpp"
-#include "keyaudit/libc_stream.hpp"
-#include "keygen/blum_prime.hpp"
 #include "keyarith/self_test.hpp"
+#include "keyaudit/libc_stream.hpp"
 #include "keyfile/key_check.hpp"
+#include "keygen/base2_sprp.hpp"
+#include "keygen/base2_sprp_ifma.hpp"
+#include "keygen/blum_prime.hpp"
 #include "keygen/generate_key.hpp"
+#include "keygen/montgomery.hpp"
+#include "testing/limb_convert.hpp"
 #include "testing/reference_search.hpp"
 #include "testing/scripted_source.hpp"
 
@@ -15,6 +19,8 @@
 
 #include <array>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -150,6 +156,65 @@ void initstate_r_seeding(benchmark::State& state)
     }
 }
 
+
+// The base-2 strong test alone, numbers per second, every form on the same
+// odd 100-digit numbers.
+const std::vector<keygen::limb_number>& hundred_digit_numbers()
+{
+    static const std::vector<keygen::limb_number> numbers = [] {
+        gmp_randclass random(gmp_randinit_mt);
+        random.seed(17);
+        const mpz_class low("1" + std::string(99, '0'));
+        std::vector<keygen::limb_number> drawn;
+        for (int i = 0; i < 1024; ++i) {
+            drawn.push_back(testing_support::limbs_of((low + random.get_z_range(9 * low)) | 1));
+        }
+        return drawn;
+    }();
+    return numbers;
+}
+
+void count_numbers(benchmark::State& state)
+{
+    state.counters["per_second"] = benchmark::Counter(
+        static_cast<double>(state.iterations() * hundred_digit_numbers().size()),
+        benchmark::Counter::kIsRate);
+}
+
+void sprp_single(benchmark::State& state, keygen::sprp_arithmetic arithmetic)
+{
+    if (arithmetic == keygen::sprp_arithmetic::adx && !keygen::adx_available()) {
+        state.SkipWithError("no ADX on this processor");
+        return;
+    }
+    for (auto _ : state) {
+        for (const auto& n : hundred_digit_numbers()) {
+            benchmark::DoNotOptimize(keygen::is_base2_sprp(n, arithmetic));
+        }
+    }
+    count_numbers(state);
+}
+
+void sprp_ifma(benchmark::State& state, std::size_t width)
+{
+    if (!keygen::ifma_available()) {
+        state.SkipWithError("no AVX-512 IFMA on this processor");
+        return;
+    }
+    const auto& numbers = hundred_digit_numbers();
+    std::vector<char> verdict(numbers.size());
+    for (auto _ : state) {
+        keygen::base2_sprp_ifma(numbers.data(), numbers.size(),
+                                reinterpret_cast<bool*>(verdict.data()), width);
+        benchmark::DoNotOptimize(verdict.data());
+    }
+    count_numbers(state);
+}
+
+BENCHMARK_CAPTURE(sprp_single, portable, keygen::sprp_arithmetic::portable);
+BENCHMARK_CAPTURE(sprp_single, adx, keygen::sprp_arithmetic::adx);
+BENCHMARK_CAPTURE(sprp_ifma, lanes_8, keygen::ifma_lanes);
+BENCHMARK_CAPTURE(sprp_ifma, lanes_16, keygen::ifma_max_width);
 BENCHMARK(self_test);
 BENCHMARK(audit_seeds)->Arg(1)->Arg(2)->UseRealTime();
 BENCHMARK_CAPTURE(prime, fast_scripted, static_cast<search>(keygen::find_blum_prime), true);

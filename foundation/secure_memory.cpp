@@ -141,14 +141,4 @@ void clear_vector_registers() noexcept
     clear_sse_registers();
 }
 
-__attribute__((noinline)) void scrub_stack() noexcept
-{
-    // A run's deepest call uses under 10 KiB of stack (measured by painting
-    // the stack before generate_key); the margin is wide and cheap.
-    constexpr std::size_t depth = std::size_t{64} * 1024;
-    char area[depth];
-    wipe(area, sizeof area);
-    asm volatile("" : : "r"(area) : "memory");
-}
-
 }  // namespace foundation

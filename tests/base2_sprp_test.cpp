@@ -1,6 +1,7 @@
 #include "keygen/base2_sprp.hpp"
 #include "keygen/montgomery.hpp"
 #include "testing/limb_convert.hpp"
+#include "testing/strong_base2.hpp"
 
 #include <gtest/gtest.h>
 
@@ -12,22 +13,6 @@ using keygen::sprp_arithmetic;
 namespace {
 
 const mpz_class size_limit = power_of_two(380);
-
-// The textbook strong test, on GMP's arithmetic.
-bool strong_base2(const mpz_class& n)
-{
-    const mpz_class n_minus_one = n - 1;
-    const mp_bitcnt_t s = mpz_scan1(n_minus_one.get_mpz_t(), 0);
-    const mpz_class d = n_minus_one >> s;
-    mpz_class x;
-    mpz_powm(x.get_mpz_t(), mpz_class(2).get_mpz_t(), d.get_mpz_t(), n.get_mpz_t());
-    bool pass = x == 1 || x == n_minus_one;
-    for (mp_bitcnt_t r = 1; r < s && !pass; ++r) {
-        x = x * x % n;
-        pass = x == n_minus_one;
-    }
-    return pass;
-}
 
 // Both arithmetics give GMP's answer, and what they reject GMP rejects.
 bool kernel_verdict(const mpz_class& n)
