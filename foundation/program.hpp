@@ -50,6 +50,16 @@ public:
         verb_ = v;
         chosen_ = true;
     }
+    // -h and -V, which every program has, as Verb::help and Verb::version;
+    // true when id was one of them.
+    bool choose_common(int id)
+    {
+        if (id == 'h' || id == 'V') {
+            choose(id == 'h' ? Verb::help : Verb::version);
+            return true;
+        }
+        return false;
+    }
     Verb get() const { return verb_; }
 
 private:

@@ -94,6 +94,9 @@ options parse_options(int argc, char** argv)
     options o;
     foundation::verb_choice action(verb::audit, "only one of -h and -V may be given");
     o.files = foundation::parse_command_line(program, argc, argv, [&](int id, const char* arg) {
+        if (action.choose_common(id)) {
+            return;
+        }
         switch (id) {
         case from_option:
             o.from = when(arg, bound::from);
@@ -109,12 +112,6 @@ options parse_options(int argc, char** argv)
             break;
         case 'q':
             o.quiet = true;
-            break;
-        case 'h':
-            action.choose(verb::help);
-            break;
-        case 'V':
-            action.choose(verb::version);
             break;
         }
     });

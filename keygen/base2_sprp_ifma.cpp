@@ -314,31 +314,6 @@ KEYGEN_IFMA_INLINE __mmask8 is_minus_one(const vec& y, const lane_limbs& n)
     return same;
 }
 
-// The registers held the candidates and the bits of their exponents.
-KEYGEN_IFMA_INLINE void clear_vector_registers()
-{
-    asm volatile(
-        "vpxord %%zmm16, %%zmm16, %%zmm16\n\tvpxord %%zmm17, %%zmm17, %%zmm17\n\t"
-        "vpxord %%zmm18, %%zmm18, %%zmm18\n\tvpxord %%zmm19, %%zmm19, %%zmm19\n\t"
-        "vpxord %%zmm20, %%zmm20, %%zmm20\n\tvpxord %%zmm21, %%zmm21, %%zmm21\n\t"
-        "vpxord %%zmm22, %%zmm22, %%zmm22\n\tvpxord %%zmm23, %%zmm23, %%zmm23\n\t"
-        "vpxord %%zmm24, %%zmm24, %%zmm24\n\tvpxord %%zmm25, %%zmm25, %%zmm25\n\t"
-        "vpxord %%zmm26, %%zmm26, %%zmm26\n\tvpxord %%zmm27, %%zmm27, %%zmm27\n\t"
-        "vpxord %%zmm28, %%zmm28, %%zmm28\n\tvpxord %%zmm29, %%zmm29, %%zmm29\n\t"
-        "vpxord %%zmm30, %%zmm30, %%zmm30\n\tvpxord %%zmm31, %%zmm31, %%zmm31\n\t"
-        "kxorw %%k0, %%k0, %%k0\n\tkxorw %%k1, %%k1, %%k1\n\t"
-        "kxorw %%k2, %%k2, %%k2\n\tkxorw %%k3, %%k3, %%k3\n\t"
-        "kxorw %%k4, %%k4, %%k4\n\tkxorw %%k5, %%k5, %%k5\n\t"
-        "kxorw %%k6, %%k6, %%k6\n\tkxorw %%k7, %%k7, %%k7\n\t"
-        "vzeroall"
-        :
-        :
-        : "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8", "xmm9",
-          "xmm10", "xmm11", "xmm12", "xmm13", "xmm14", "xmm15", "xmm16", "xmm17", "xmm18",
-          "xmm19", "xmm20", "xmm21", "xmm22", "xmm23", "xmm24", "xmm25", "xmm26", "xmm27",
-          "xmm28", "xmm29", "xmm30", "xmm31", "k0", "k1", "k2", "k3", "k4", "k5", "k6", "k7");
-}
-
 // 2^d by squaring, over the last loop_bits bits of every lane's d (the
 // bits above are in the start value), then the strong test's squarings.
 template <std::size_t G>
@@ -388,7 +363,8 @@ KEYGEN_IFMA void run_kernel(workspace<G>& w, std::size_t loop_bits, std::uint64_
     for (std::size_t g = 0; g < G; ++g) {
         w.pass |= std::uint32_t{pass[g]} << (ifma_lanes * g);
     }
-    clear_vector_registers();
+    // The registers held the candidates and the bits of their exponents.
+    foundation::clear_vector_registers(foundation::vector_registers::avx512);
 }
 
 // One square of every lane, for the tests.
@@ -402,7 +378,8 @@ KEYGEN_IFMA void square_kernel(workspace<1>& w, __mmask8 twice) noexcept
     for (std::size_t j = 0; j < limbs; ++j) {
         _mm512_store_si512(w.x[0][j], x[0][j]);
     }
-    clear_vector_registers();
+    // The registers held the candidates and the bits of their exponents.
+    foundation::clear_vector_registers(foundation::vector_registers::avx512);
 }
 
 // The lanes' numbers, exponents and start values; unused lanes repeat the

@@ -70,6 +70,9 @@ options parse_options(int argc, char** argv)
     options o;
     foundation::verb_choice action(verb::generate, "only one of -c, -y, -h and -V may be given");
     o.files = foundation::parse_command_line(program, argc, argv, [&](int id, const char* arg) {
+        if (action.choose_common(id)) {
+            return;
+        }
         switch (id) {
         case 'o':
             // An unset variable must not send a secret key to a log.
@@ -86,12 +89,6 @@ options parse_options(int argc, char** argv)
             break;
         case 'y':
             action.choose(verb::public_key);
-            break;
-        case 'h':
-            action.choose(verb::help);
-            break;
-        case 'V':
-            action.choose(verb::version);
             break;
         }
     });
