@@ -89,7 +89,7 @@ void audit_seeds(benchmark::State& state)
     const std::atomic<int> stop{0};
     for (auto _ : state) {
         std::vector<keyaudit::suspect> keys{{n, {first, first + seeds - 1}, std::nullopt}};
-        keyaudit::audit(keys).run(static_cast<unsigned>(state.range(0)), stop, [](const auto&) {});
+        keyaudit::audit(keys, {{keyaudit::libc::glibc}}).run(static_cast<unsigned>(state.range(0)), stop, [](const auto&) {});
         first += seeds;
     }
     state.counters["per_second"] = benchmark::Counter(

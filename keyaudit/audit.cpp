@@ -1,39 +1,96 @@
 #include "keyaudit/audit.hpp"
 
-#include "keyaudit/libc_stream.hpp"
-#include "keygen/blum_prime.hpp"
 #include "foundation/secure_memory.hpp"
 
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <exception>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
+#include <tuple>
+#include <variant>
 
 namespace keyaudit {
 
 namespace {
 
 // Small enough that a stop or an uneven end wastes little, large enough
-// that threads rarely meet at the counter.
+// that threads rarely meet at the counter and the base-2 tests of its
+// streams fill the batches.
 constexpr std::uint64_t block_seeds = 64;
 
+// Trial division by the primes below this, before the base-2 test: with
+// that test batched, a longer sieve costs more than it saves.
+constexpr unsigned audit_sieve = 1000;
+
+using any_stream = std::variant<table_stream, lcg64_stream, lcg48_stream>;
+
+any_stream make_stream(libc which, std::uint32_t seed)
+{
+    switch (which) {
+    case libc::newlib:
+        return any_stream(std::in_place_type<lcg64_stream>, seed);
+    case libc::bionic:
+        return any_stream(std::in_place_type<lcg48_stream>, seed);
+    default:
+        return any_stream(std::in_place_type<table_stream>, which, seed);
+    }
+}
+
+// A stream of one C library after srandom(seed), as the search draws it.
+class replay final : public keygen::value_stream {
+public:
+    replay(libc which, std::uint32_t seed) : stream_(make_stream(which, seed)) {}
+
+    void fill(std::uint32_t* out, std::size_t count) override
+    {
+        std::visit(
+            [out, count](auto& s) {
+                for (std::size_t i = 0; i < count; ++i) {
+                    out[i] = s.next();
+                }
+            },
+            stream_);
+    }
+
+    keygen::search_stream& search() { return search_; }
+
+private:
+    any_stream stream_;
+    keygen::search_stream search_{*this};
+};
+
+bool holds(const window& w, std::uint32_t seed) { return seed >= w.first && seed <= w.last; }
+
 }  // namespace
+
+struct audit::hit {
+    std::size_t key;
+    std::uint32_t seed;
+    libc by;
+};
 
 struct audit::shared {
     std::uint64_t blocks = 0;
     std::atomic<std::uint64_t> next_block{0};
     std::atomic<std::uint64_t> searched{0};
     std::unique_ptr<std::atomic<bool>[]> done;
-    std::mutex mutex;  // guards the fields below and suspects' made_at
+    std::atomic<bool> all_found{false};
+    std::uint64_t published = 0;  // blocks whose hits were passed on
+    std::size_t found = 0;
+    std::mutex mutex;  // guards the fields below
+    std::map<std::uint64_t, std::vector<hit>> hits;  // by block, until published
     std::condition_variable finished;
     std::size_t running = 0;
     std::exception_ptr failure;
     std::atomic<bool> failed{false};
 };
 
-audit::audit(std::vector<suspect>& suspects) : suspects_(suspects)
+audit::audit(std::vector<suspect>& suspects, search_settings settings)
+    : suspects_(suspects), settings_(std::move(settings))
 {
     std::vector<window> windows;
     for (const suspect& s : suspects_) {
@@ -46,6 +103,11 @@ audit::audit(std::vector<suspect>& suspects) : suspects_(suspects)
         starts_.push_back(total_);
         total_ += std::uint64_t{w.last} - w.first + 1;
     }
+    if (suspects_.size() >= settings_.lookup_from) {
+        for (std::size_t j = 0; j < suspects_.size(); ++j) {
+            by_low_limb_.emplace(mpz_getlimbn(suspects_[j].n.get_mpz_t(), 0), j);
+        }
+    }
 }
 
 std::uint32_t audit::seed_at(std::uint64_t index) const
@@ -55,41 +117,86 @@ std::uint32_t audit::seed_at(std::uint64_t index) const
     return static_cast<std::uint32_t>(windows_[k].first + (index - starts_[k]));
 }
 
-void audit::check_seed(std::uint32_t seed, shared& s)
+namespace {
+
+// A key's P and Q, found by the base-2 test alone, pass GMP's too before
+// they count.
+bool confirmed(const search_settings& settings, const mpz_class& p, const mpz_class& q)
 {
-    with_stream(libc::glibc, seed, [this, seed, &s](auto& stream) {
-        const keygen::value_source source = source_of(stream);
-        mpz_class p;
-        keygen::find_blum_prime(p, source);
-        mpz_class q;
-        for (suspect& key : suspects_) {
-            if (seed < key.seeds.first || seed > key.seeds.last ||
-                mpz_divisible_p(key.n.get_mpz_t(), p.get_mpz_t()) == 0) {
-                continue;
-            }
-            if (q == 0) {
-                keygen::find_blum_prime(q, source);
-            }
-            if (p * q == key.n) {
-                const std::lock_guard lock(s.mutex);
-                if (!key.made_at || seed < *key.made_at) {
-                    key.made_at = seed;
+    return settings.check == keygen::prime_check::exact ||
+           (mpz_probab_prime_p(p.get_mpz_t(), keygen::primality_reps) != 0 &&
+            mpz_probab_prime_p(q.get_mpz_t(), keygen::primality_reps) != 0);
+}
+
+}  // namespace
+
+// The keys proven among a block's streams. Few keys: each P is tried
+// against each N whose window holds its seed, Q made only for a P that
+// divides one. Many: every stream's Q is made and N = P*Q looked up.
+std::vector<audit::hit> audit::check_block(std::uint64_t block) const
+{
+    const std::uint64_t first = block * block_seeds;
+    const std::uint64_t end = std::min(total_, first + block_seeds);
+    std::vector<std::unique_ptr<replay>> streams;
+    std::vector<keygen::search_stream*> searches;
+    std::vector<std::pair<std::uint32_t, libc>> origin;
+    for (std::uint64_t i = first; i < end; ++i) {
+        for (const libc which : settings_.libcs) {
+            streams.push_back(std::make_unique<replay>(which, seed_at(i)));
+            searches.push_back(&streams.back()->search());
+            origin.emplace_back(seed_at(i), which);
+        }
+    }
+    std::vector<mpz_class> p(streams.size());
+    keygen::find_blum_primes(searches, p, settings_.check, audit_sieve);
+    std::vector<hit> hits;
+    if (suspects_.size() >= settings_.lookup_from) {
+        std::vector<mpz_class> q(streams.size());
+        keygen::find_blum_primes(searches, q, settings_.check, audit_sieve);
+        for (std::size_t k = 0; k < streams.size(); ++k) {
+            const mpz_class n = p[k] * q[k];
+            const auto [from, to] = by_low_limb_.equal_range(mpz_getlimbn(n.get_mpz_t(), 0));
+            for (auto it = from; it != to; ++it) {
+                const suspect& key = suspects_[it->second];
+                if (key.n == n && holds(key.seeds, origin[k].first) && confirmed(settings_, p[k], q[k])) {
+                    hits.push_back({it->second, origin[k].first, origin[k].second});
                 }
             }
         }
-    });
+        return hits;
+    }
+    for (std::size_t k = 0; k < streams.size(); ++k) {
+        mpz_class q;
+        for (std::size_t j = 0; j < suspects_.size(); ++j) {
+            const suspect& key = suspects_[j];
+            if (!holds(key.seeds, origin[k].first) ||
+                mpz_divisible_p(key.n.get_mpz_t(), p[k].get_mpz_t()) == 0) {
+                continue;
+            }
+            if (q == 0) {
+                keygen::search_stream* const one[] = {searches[k]};
+                keygen::find_blum_primes(one, std::span(&q, 1), settings_.check, audit_sieve);
+            }
+            if (p[k] * q == key.n && confirmed(settings_, p[k], q)) {
+                hits.push_back({j, origin[k].first, origin[k].second});
+            }
+        }
+    }
+    return hits;
 }
 
 void audit::work(shared& s, const std::atomic<int>& stop)
 {
     try {
         for (std::uint64_t b = s.next_block++; b < s.blocks; b = s.next_block++) {
+            if (stop.load(std::memory_order_relaxed) != 0 || s.failed || s.all_found) {
+                return;
+            }
             const std::uint64_t end = std::min(total_, (b + 1) * block_seeds);
-            for (std::uint64_t i = b * block_seeds; i < end; ++i) {
-                if (stop.load(std::memory_order_relaxed) != 0 || s.failed) {
-                    return;
-                }
-                check_seed(seed_at(i), s);
+            std::vector<hit> hits = check_block(b);
+            if (!hits.empty()) {
+                const std::lock_guard lock(s.mutex);
+                s.hits[b] = std::move(hits);
             }
             s.searched += end - b * block_seeds;
             s.done[b] = true;
@@ -101,8 +208,43 @@ void audit::work(shared& s, const std::atomic<int>& stop)
     }
 }
 
+void audit::publish(shared& s, const std::function<void(std::size_t)>& found)
+{
+    while (s.published < s.blocks && s.done[s.published]) {
+        std::vector<hit> hits;
+        {
+            const std::lock_guard lock(s.mutex);
+            if (const auto it = s.hits.find(s.published); it != s.hits.end()) {
+                hits = std::move(it->second);
+                s.hits.erase(it);
+            }
+        }
+        // The first seed, then the first stream in the order of reports.
+        std::sort(hits.begin(), hits.end(), [](const hit& a, const hit& b) {
+            return std::tie(a.seed, a.by) < std::tie(b.seed, b.by);
+        });
+        for (const hit& h : hits) {
+            suspect& key = suspects_[h.key];
+            if (key.made_at) {
+                continue;
+            }
+            key.made_at = h.seed;
+            key.made_by = h.by;
+            ++s.found;
+            if (found) {
+                found(h.key);
+            }
+        }
+        ++s.published;
+    }
+    if (s.found == suspects_.size()) {
+        s.all_found = true;
+    }
+}
+
 void audit::run(unsigned threads, const std::atomic<int>& stop,
-                const std::function<void(const progress&)>& show)
+                const std::function<void(const progress&)>& show,
+                const std::function<void(std::size_t)>& found)
 {
     shared s;
     s.blocks = (total_ + block_seeds - 1) / block_seeds;
@@ -123,23 +265,24 @@ void audit::run(unsigned threads, const std::atomic<int>& stop,
             });
         }
     } catch (...) {
-        // The threads already started stop at their next seed.
+        // The threads already started stop at their next block.
         s.failed = true;
         for (std::thread& w : workers) {
             w.join();
         }
         throw;
     }
-    for (;;) {
+    for (bool running = true; running;) {
         {
             std::unique_lock lock(s.mutex);
-            if (s.finished.wait_for(lock, std::chrono::milliseconds(250),
-                                    [&s] { return s.running == 0; })) {
-                break;
-            }
+            running = !s.finished.wait_for(lock, std::chrono::milliseconds(250),
+                                           [&s] { return s.running == 0; });
         }
+        publish(s, found);
         const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-        show(progress{s.searched, total_, elapsed.count()});
+        if (running) {
+            show(progress{s.searched, total_, elapsed.count(), s.found});
+        }
     }
     for (std::thread& w : workers) {
         w.join();

@@ -1,9 +1,12 @@
 #pragma once
-// The search: every seed of the windows replayed once, each seed's first
-// Blum prime P tried against every key whose window holds the seed. A key
-// matches when P divides its N and Q = N / P is the stream's next Blum
-// prime, which rules out chance.
+// The search: every seed of the windows replayed once for every C library
+// chosen, the first Blum prime P of each stream tried against the keys
+// whose window holds the seed. A key matches when P divides its N and
+// Q = N / P is the stream's next Blum prime, which rules out chance. With
+// many keys, each stream's whole key is made and N looked up instead.
+#include "keyaudit/libc_stream.hpp"
 #include "keyaudit/seed_window.hpp"
+#include "keygen/blum_prime.hpp"
 
 #include <gmpxx.h>
 
@@ -11,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 namespace keyaudit {
@@ -20,23 +24,36 @@ struct suspect {
     mpz_class n;
     window seeds;
     std::optional<std::uint32_t> made_at;  // the seed that made it, once found
+    libc made_by = libc::glibc;            // and the stream, then
 };
 
 struct progress {
     std::uint64_t searched;  // seeds, in any order
     std::uint64_t total;
     double seconds;
+    std::size_t found;  // keys
+};
+
+struct search_settings {
+    std::vector<libc> libcs = default_libcs();
+    keygen::prime_check check = keygen::prime_check::base2;
+    // From this many keys on, each stream's whole key is made and looked
+    // up, which costs the same for any number of keys.
+    std::size_t lookup_from = 200;
 };
 
 class audit {
 public:
-    explicit audit(std::vector<suspect>& suspects);
+    audit(std::vector<suspect>& suspects, search_settings settings);
 
-    // Searches with the given number of threads until every seed is done or
-    // stop turns nonzero; calls show about four times a second, from the
-    // calling thread. Rethrows what a thread threw.
+    // Searches with the given number of threads until every seed is done,
+    // every key is found, or stop turns nonzero. From the calling thread,
+    // calls show about four times a second and found with each key's index
+    // as soon as it is proven, in the order of the seeds. Rethrows what a
+    // thread threw.
     void run(unsigned threads, const std::atomic<int>& stop,
-             const std::function<void(const progress&)>& show);
+             const std::function<void(const progress&)>& show,
+             const std::function<void(std::size_t)>& found = {});
 
     // The last seed before which every seed was searched, in the order of
     // the joined windows; nothing when not even the first was.
@@ -44,15 +61,19 @@ public:
 
 private:
     struct shared;
+    struct hit;
     void work(shared& s, const std::atomic<int>& stop);
-    void check_seed(std::uint32_t seed, shared& s);
+    std::vector<hit> check_block(std::uint64_t block) const;
+    void publish(shared& s, const std::function<void(std::size_t)>& found);
     std::uint32_t seed_at(std::uint64_t index) const;
 
     std::vector<suspect>& suspects_;
+    search_settings settings_;
     std::vector<window> windows_;
     std::vector<std::uint64_t> starts_;  // index of each window's first seed
     std::uint64_t total_ = 0;
     std::vector<std::uint8_t> done_;     // per block, once run returns
+    std::unordered_multimap<mp_limb_t, std::size_t> by_low_limb_;  // keys by N's lowest limb
 };
 
 }  // namespace keyaudit

@@ -90,22 +90,34 @@ std::vector<input> read_inputs(const options& o, std::vector<suspect>& suspects)
     return inputs;
 }
 
-std::string verdict(const suspect& s, const std::optional<std::uint32_t>& through, bool stopped)
+// "glibc, freebsd, musl"
+std::string names(const std::vector<libc>& libcs)
+{
+    std::string text;
+    for (const libc which : libcs) {
+        text += (text.empty() ? "" : ", ") + std::string(libc_name(which));
+    }
+    return text;
+}
+
+std::string verdict(const options& o, const suspect& s, const std::optional<std::uint32_t>& through,
+                    bool stopped)
 {
     if (s.made_at) {
         return "COMPROMISED: made at " + utc_text(*s.made_at) + " (seed " +
-               std::to_string(*s.made_at) + ")";
+               std::to_string(*s.made_at) + ", " + libc_name(s.made_by) + ")";
     }
+    const std::string searched = " (" + names(o.libcs) + ")";
     if (!stopped || (through && *through >= s.seeds.last)) {
-        return "not found " + period(s.seeds.first, s.seeds.last);
+        return "not found " + period(s.seeds.first, s.seeds.last) + searched;
     }
     if (through && *through >= s.seeds.first) {
-        return "not found " + period(s.seeds.first, *through) + " (interrupted)";
+        return "not found " + period(s.seeds.first, *through) + searched + " (interrupted)";
     }
     return "not searched (interrupted)";
 }
 
-std::string verdict(const input& in, const std::vector<suspect>& suspects,
+std::string verdict(const options& o, const input& in, const std::vector<suspect>& suspects,
                     const std::optional<std::uint32_t>& through, bool stopped)
 {
     switch (in.what) {
@@ -116,7 +128,7 @@ std::string verdict(const input& in, const std::vector<suspect>& suspects,
     case input::state::ready:
         break;
     }
-    return verdict(suspects[in.suspect], through, stopped);
+    return verdict(o, suspects[in.suspect], through, stopped);
 }
 
 // A word the shell takes as it is.
@@ -183,7 +195,7 @@ void print_recovered(const suspect& s)
 {
     mpz_class p;
     mpz_class q;
-    old_key(libc::glibc, *s.made_at, p, q);
+    old_key(s.made_by, *s.made_at, p, q);
     foundation::wiped<keyfile::key_record> key;
     keyfile::store_key(key, p, q, s.n);
     keyfile::write_key(stdout, key, "cannot write the recovered key");
@@ -230,7 +242,7 @@ void report(const options& o, const std::vector<input>& inputs, const std::vecto
             const std::optional<std::uint32_t>& through, bool stopped)
 {
     for (const input& in : inputs) {
-        print(o.recover ? stderr : stdout, in.name + ": " + verdict(in, suspects, through, stopped) + "\n");
+        print(o.recover ? stderr : stdout, in.name + ": " + verdict(o, in, suspects, through, stopped) + "\n");
         if (in.what == input::state::ready && suspects[in.suspect].made_at && o.recover) {
             print_recovered(suspects[in.suspect]);
         }
@@ -249,7 +261,7 @@ int audit_files(const options& o)
 {
     std::vector<suspect> suspects;
     const std::vector<input> inputs = read_inputs(o, suspects);
-    audit finder(suspects);
+    audit finder(suspects, {o.libcs, o.exact ? keygen::prime_check::exact : keygen::prime_check::base2});
     if (stop_signal == 0) {
         search(o, finder);
     }

@@ -13,7 +13,7 @@ namespace {
 
 using foundation::usage_error;
 
-enum long_only { from_option = 256, to_option, recover_option };
+enum long_only { from_option = 256, to_option, recover_option, libc_option, exact_option };
 
 const foundation::option_spec option_table[] = {
     {from_option, "from", "WHEN",
@@ -26,6 +26,13 @@ const foundation::option_spec option_table[] = {
     {recover_option, "recover", nullptr,
      "print the recovered key (one FILE); the report goes to\n"
      "standard error"},
+    {libc_option, "libc", "NAME,...",
+     "the C libraries whose random() to replay: glibc,\n"
+     "freebsd, musl, solaris, newlib, bionic or all\n"
+     "(default: glibc,freebsd,musl)"},
+    {exact_option, "exact", nullptr,
+     "GMP's primality test on every candidate, not only\n"
+     "on a key's P and Q"},
     {'j', "jobs", "N", "search with N threads (default: every processor)"},
     {'q', "quiet", nullptr, "no progress line"},
     {'h', "help", nullptr, "print this help and exit"},
@@ -36,6 +43,15 @@ std::uint32_t when(const std::string& text, bound which)
 {
     try {
         return parse_when(text, which);
+    } catch (const std::invalid_argument& e) {
+        throw usage_error(e.what());
+    }
+}
+
+std::vector<libc> libcs(const std::string& text)
+{
+    try {
+        return parse_libc_list(text);
     } catch (const std::invalid_argument& e) {
         throw usage_error(e.what());
     }
@@ -79,7 +95,8 @@ void check_combination(const options& o)
 const foundation::program program{
     "keyaudit",
     exit_trouble,
-    "usage: keyaudit [-q] [-j N] [--from WHEN] [--to WHEN] [--recover] FILE...\n"
+    "usage: keyaudit [-q] [-j N] [--libc NAME,...] [--exact] [--from WHEN] [--to WHEN]\n"
+    "                [--recover] FILE...\n"
     "       keyaudit -h | -V\n",
     "Find the keys that keygen's clock-seeded predecessor made, by replaying\n"
     "its random stream for every second of a window, and recover them.\n"
@@ -106,6 +123,12 @@ options parse_options(int argc, char** argv)
             break;
         case recover_option:
             o.recover = true;
+            break;
+        case libc_option:
+            o.libcs = libcs(arg);
+            break;
+        case exact_option:
+            o.exact = true;
             break;
         case 'j':
             o.threads = parse_threads(arg);

@@ -1,6 +1,7 @@
 #pragma once
 // keyaudit's command line.
 #include "foundation/program.hpp"
+#include "keyaudit/libc_stream.hpp"
 
 #include <cstdint>
 #include <optional>
@@ -18,6 +19,8 @@ struct options {
     unsigned threads = 0;               // 0: every online processor
     bool quiet = false;
     bool recover = false;
+    std::vector<libc> libcs = default_libcs();
+    bool exact = false;  // GMP's test on every candidate
     std::vector<std::string> files;
 };
 

@@ -1,7 +1,5 @@
 #include "keygen/drawn_candidate.hpp"
 
-#include "keygen/decimal_length.hpp"
-#include "foundation/secure_memory.hpp"
 
 namespace keygen {
 
@@ -13,7 +11,7 @@ static_assert(candidate_digits <= max_digits);
 constexpr std::size_t word_digits = 19;
 
 // The last value cut to the leading digits kept in the text.
-std::uint32_t kept_part(const drawn_candidate& c)
+std::uint32_t kept_part(const drawn_values& c)
 {
     const std::uint32_t v = c.values[c.count - 1];
     return v / static_cast<std::uint32_t>(powers_of_ten[decimal_length(v) - c.last_kept]);
@@ -32,22 +30,7 @@ void multiply_add(limb_number& n, std::uint64_t scale, std::uint64_t add)
 
 }  // namespace
 
-void draw_candidate(drawn_candidate& c, const value_source& source)
-{
-    constexpr auto wanted = static_cast<std::size_t>(candidate_digits);
-    std::size_t length = 0;
-    std::size_t last_length = 0;
-    c.count = 0;
-    do {
-        const std::uint32_t v = source();
-        c.values[c.count++] = v;
-        last_length = decimal_length(v);
-        length += last_length;
-    } while (length < wanted);
-    c.last_kept = last_length - (length - wanted);
-}
-
-bool is_three_mod_four(const drawn_candidate& c)
+bool is_three_mod_four(const drawn_values& c)
 {
     // 100 = 0 and 10 = 2 modulo 4: only the last digit and the parity of
     // the one before it count.
@@ -56,7 +39,7 @@ bool is_three_mod_four(const drawn_candidate& c)
     return (2 * (tens & 1) + last % 10) % 4 == 3;
 }
 
-void candidate_number(const drawn_candidate& c, limb_number& n)
+void candidate_number(const drawn_values& c, limb_number& n)
 {
     n.fill(0);
     // Values are gathered into a word of up to 19 digits, then the word is

@@ -138,6 +138,22 @@ bool below_bound(const limb_number& n)
 
 }  // namespace
 
+bool has_small_factor(const limb_number& n, unsigned bound) noexcept
+{
+    if (below_bound(n)) {
+        return false;
+    }
+    for (const prime_group& group : prime_groups) {
+        if (prime_values[group.first] >= bound) {
+            break;
+        }
+        if (group_divides(n, group)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool has_small_factor(const limb_number& n) noexcept
 {
     if (below_bound(n)) {

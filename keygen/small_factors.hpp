@@ -13,4 +13,8 @@ inline constexpr unsigned sieve_bound = 6000;
 // bound are left to the full test (a small prime is not its own factor).
 bool has_small_factor(const limb_number& n) noexcept;
 
+// The same with the primes below bound alone (at most sieve_bound): where
+// the test that follows is cheap, a shorter sieve pays.
+bool has_small_factor(const limb_number& n, unsigned bound) noexcept;
+
 }  // namespace keygen

@@ -23,12 +23,12 @@ window)
     "$keyaudit" -q "${window[@]}" k$((s - 5)) k$s pub k$((s + 5)) k$((s - 6)) k$((s + 6)) >out 2>err
     status=$?
     span="from 2023-11-14 22:13:15 UTC to 2023-11-14 22:13:25 UTC"
-    expect 1 out "k$((s - 5)): COMPROMISED: made at 2023-11-14 22:13:15 UTC (seed $((s - 5)))
-k$s: COMPROMISED: made at $when (seed $s)
-pub: COMPROMISED: made at $when (seed $s)
-k$((s + 5)): COMPROMISED: made at 2023-11-14 22:13:25 UTC (seed $((s + 5)))
-k$((s - 6)): not found $span
-k$((s + 6)): not found $span"
+    expect 1 out "k$((s - 5)): COMPROMISED: made at 2023-11-14 22:13:15 UTC (seed $((s - 5)), glibc)
+k$s: COMPROMISED: made at $when (seed $s, glibc)
+pub: COMPROMISED: made at $when (seed $s, glibc)
+k$((s + 5)): COMPROMISED: made at 2023-11-14 22:13:25 UTC (seed $((s + 5)), glibc)
+k$((s - 6)): not found $span (glibc, freebsd, musl)
+k$((s + 6)): not found $span (glibc, freebsd, musl)"
     # The same report from one thread as from two.
     "$keyaudit" -q -j 1 "${window[@]}" k* pub >one 2>&1
     "$keyaudit" -q -j 2 "${window[@]}" k* pub >two 2>&1
@@ -39,12 +39,12 @@ file-time)
     old $s key
     touch -d @$((s + 3)) key
     "$keyaudit" -q --from @$((s - 2)) key >out 2>err; status=$?
-    expect 1 out "key: COMPROMISED: made at $when (seed $s)"
+    expect 1 out "key: COMPROMISED: made at $when (seed $s, glibc)"
     ;;
 fresh-key)
     "$keygen" -o key || fail "keygen"
     "$keyaudit" -q "${window[@]}" key >out 2>err; status=$?
-    expect 0 out "key: not found from 2023-11-14 22:13:15 UTC to 2023-11-14 22:13:25 UTC"
+    expect 0 out "key: not found from 2023-11-14 22:13:15 UTC to 2023-11-14 22:13:25 UTC (glibc, freebsd, musl)"
     ;;
 unreadable)
     # Every input is audited; one that cannot be read is reported.
@@ -52,7 +52,7 @@ unreadable)
     printf 'junk\n' >junk
     "$keyaudit" -q "${window[@]}" missing key junk >out 2>err; status=$?
     expect 1 out "missing: error: No such file or directory
-key: COMPROMISED: made at $when (seed $s)
+key: COMPROMISED: made at $when (seed $s, glibc)
 junk: error: line 1: not an AuthP line"
     expect 1 err "keyaudit: cannot read missing: No such file or directory
 keyaudit: junk:1: not an AuthP line"
@@ -70,7 +70,7 @@ recover)
     old $s key
     "$keygen" -y key >pub
     "$keyaudit" -q --recover "${window[@]}" - <pub >out 2>err; status=$?
-    expect 1 err "(standard input): COMPROMISED: made at $when (seed $s)"
+    expect 1 err "(standard input): COMPROMISED: made at $when (seed $s, glibc)"
     cmp -s out key || fail "the recovered key differs from the old one"
     "$keygen" -c <out >/dev/null || fail "the recovered key is not valid"
     "$keygen" -o fresh && "$keyaudit" -q --recover "${window[@]}" fresh >out 2>err; status=$?
@@ -92,7 +92,7 @@ interrupt)
     took=$(( ($(date +%s%N) - start) / 1000000 ))
     [ "$status" -eq 130 ] || fail "exit status $status, wanted 130"
     [ "$took" -lt 1000 ] || fail "took $took ms to stop"
-    grep -Eq '^key: not found from 2017-07-13 02:40:00 UTC to 2017-07-1[34] [0-9:]+ UTC \(interrupted\)$' out ||
+    grep -Eq '^key: not found from 2017-07-13 02:40:00 UTC to 2017-07-1[34] [0-9:]+ UTC \(glibc, freebsd, musl\) \(interrupted\)$' out ||
         fail "report: $(cat out)"
     grep -Eq '^later: not searched \(interrupted\)$' out || fail "report: $(cat out)"
     grep -Eq '^keyaudit: to go on: keyaudit --from @14999[0-9]+ --to @1500000000 key$' err ||
@@ -126,9 +126,33 @@ signal-in-report)
     grep -q "^key: COMPROMISED" out || fail "no COMPROMISED line"
     grep -q "to go on" err && fail "a hint with nothing left: $(cat err)"
     ;;
+libcs)
+    # An old key of every platform, and at the edges of the 32-bit seeds,
+    # is found and recovered: the default three by default, all with --libc all.
+    for libc in glibc freebsd musl solaris newlib bionic; do
+        for seed in $s 0 2147483647 2147483648 4294967295; do
+            "$old_keygen" $seed $libc >"$libc.$seed" || fail "old_keygen $seed $libc"
+            first=$((seed < 2 ? 0 : seed - 2)) last=$((seed > 4294967293 ? 4294967295 : seed + 2))
+            "$keyaudit" -q --libc all --recover --from @$first --to @$last "$libc.$seed" >out 2>err
+            status=$?
+            # glibc's srandom(0) is srandom(1): a key of seed 1 is found at 0.
+            grep -q "^$libc.$seed: COMPROMISED: made at .* (seed $seed, $libc)\$" err ||
+                fail "--libc all: $(cat err)"
+            cmp -s out "$libc.$seed" || fail "$libc at $seed: the recovered key differs"
+            [ "$status" -eq 1 ] || fail "$libc at $seed: exit status $status"
+        done
+        case $libc in glibc | freebsd | musl) want=1 ;; *) want=0 ;; esac
+        "$keyaudit" -q --from @$((s - 2)) --to @$((s + 2)) "$libc.$s" >out 2>err; status=$?
+        [ "$status" -eq $want ] || fail "default streams, $libc: exit status $status: $(cat out)"
+    done
+    # The same report whatever the test of the candidates.
+    "$keyaudit" -q --libc all --from @$((s - 1)) --to @$((s + 1)) *.$s >base2 2>&1
+    "$keyaudit" -q --libc all --exact --from @$((s - 1)) --to @$((s + 1)) *.$s >exact 2>&1
+    cmp -s base2 exact || fail "--exact changed the report: $(diff base2 exact)"
+    ;;
 usage)
     for args in "" "-" "--from @1 -" "--from yesterday key" "--to @4294967296 key" \
-                "--from 2023-02-30 key" "--from @5 --to @4 key" "--recover a b" "-j 0 key"; do
+                "--from 2023-02-30 key" "--from @5 --to @4 key" "--recover a b" "-j 0 key" "--libc uclibc key" "--libc glibc, key"; do
         # shellcheck disable=SC2086
         "$keyaudit" $args </dev/null >out 2>err; status=$?
         [ "$status" -eq 2 ] || fail "'$args': exit status $status"
