@@ -26,9 +26,9 @@ const foundation::option_spec option_table[] = {
     {recover_option, "recover", nullptr,
      "print the recovered key (one FILE); the report goes to\n"
      "standard error"},
-    {libc_option, "libc", "NAME,...",
-     "the C libraries whose random() to replay: glibc,\n"
-     "freebsd, musl, solaris, newlib, bionic or all\n"
+    {libc_option, "libc", "NAMES",
+     "the C libraries whose random() to replay, by comma:\n"
+     "glibc, freebsd, musl, solaris, newlib, bionic or all\n"
      "(default: glibc,freebsd,musl)"},
     {exact_option, "exact", nullptr,
      "GMP's primality test on every candidate, not only\n"
@@ -95,7 +95,7 @@ void check_combination(const options& o)
 const foundation::program program{
     "keyaudit",
     exit_trouble,
-    "usage: keyaudit [-q] [-j N] [--libc NAME,...] [--exact] [--from WHEN] [--to WHEN]\n"
+    "usage: keyaudit [-q] [-j N] [--libc NAMES] [--exact] [--from WHEN] [--to WHEN]\n"
     "                [--recover] FILE...\n"
     "       keyaudit -h | -V\n",
     "Find the keys that keygen's clock-seeded predecessor made, by replaying\n"

@@ -4,7 +4,7 @@
 page=$1
 . "$(dirname "$0")/lib.sh"
 set -e
-warnings=$(groff -man -ww -z "$page" 2>&1)
+warnings=$(groff -t -man -ww -z "$page" 2>&1)
 [ -z "$warnings" ] || fail "groff warns: $warnings"
 for section in NAME SYNOPSIS DESCRIPTION OPTIONS "EXIT STATUS" SECURITY FILES ENVIRONMENT EXAMPLES "SEE ALSO"; do
     grep -q "^\.SH \"\?$section\"\?\$" "$page" || fail "no $section section"
