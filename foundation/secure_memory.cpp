@@ -135,13 +135,13 @@ void clear_vector_registers(vector_registers which) noexcept
 
 void clear_vector_registers() noexcept
 {
-    for (const auto widest : {vector_registers::avx512, vector_registers::avx}) {
-        if (has_vector_registers(widest)) {
-            clear_vector_registers(widest);
-            return;
-        }
+    if (has_vector_registers(vector_registers::avx512)) {
+        clear_avx512_registers();
+    } else if (has_vector_registers(vector_registers::avx)) {
+        clear_avx_registers();
+    } else {
+        clear_sse_registers();
     }
-    clear_sse_registers();
 }
 
 }  // namespace foundation

@@ -14,6 +14,7 @@ void wipe(void* p, std::size_t n) noexcept;
 template <typename T>
 struct wiped : T {
     static_assert(std::is_trivially_copyable_v<T>);
+    // cppcheck-suppress uninitDerivedMemberVar ; T{} zeroes every member
     wiped() : T{} {}
     ~wiped() { wipe(static_cast<T*>(this), sizeof(T)); }
     wiped(const wiped&) = delete;

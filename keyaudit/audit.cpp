@@ -272,17 +272,25 @@ void audit::run(unsigned threads, const std::atomic<int>& stop,
         }
         throw;
     }
-    for (bool running = true; running;) {
-        {
-            std::unique_lock lock(s.mutex);
-            running = !s.finished.wait_for(lock, std::chrono::milliseconds(250),
-                                           [&s] { return s.running == 0; });
+    try {
+        for (bool running = true; running;) {
+            {
+                std::unique_lock lock(s.mutex);
+                running = !s.finished.wait_for(lock, std::chrono::milliseconds(250),
+                                               [&s] { return s.running == 0; });
+            }
+            publish(s, found);
+            const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+            if (running) {
+                show(progress{s.searched, total_, elapsed.count(), s.found});
+            }
         }
-        publish(s, found);
-        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-        if (running) {
-            show(progress{s.searched, total_, elapsed.count(), s.found});
+    } catch (...) {
+        s.failed = true;
+        for (std::thread& w : workers) {
+            w.join();
         }
+        throw;
     }
     for (std::thread& w : workers) {
         w.join();

@@ -13,7 +13,16 @@ namespace {
 
 using foundation::usage_error;
 
-enum long_only { from_option = 256, to_option, recover_option, libc_option, exact_option };
+enum long_only {
+    from_option = 256,
+    to_option,
+    days_option,
+    recover_option,
+    libc_option,
+    exact_option,
+    files_from_option,
+    json_option,
+};
 
 const foundation::option_spec option_table[] = {
     {from_option, "from", "WHEN",
@@ -22,10 +31,13 @@ const foundation::option_spec option_table[] = {
     {to_option, "to", "WHEN",
      "last second of the window; default: the file's\n"
      "modification time\n"
-     "WHEN is YYYY-MM-DD, YYYY-MM-DDTHH:MM:SSZ or @SECONDS (UTC)"},
+     "WHEN is YYYY-MM-DD, YYYY-MM-DDTHH:MM:SSZ,\n"
+     "'YYYY-MM-DD HH:MM:SS UTC' or @SECONDS (UTC)"},
+    {days_option, "days", "N", "without --from, search the N days before each file's time"},
     {recover_option, "recover", nullptr,
-     "print the recovered key (one FILE); the report goes to\n"
-     "standard error"},
+     "print the first FILE's key if it is recovered; the\n"
+     "report goes to standard error"},
+    {'o', "output", "FILE", "with --recover, write the key to a new private FILE"},
     {libc_option, "libc", "NAMES",
      "the C libraries whose random() to replay, by comma:\n"
      "glibc, freebsd, musl, solaris, newlib, bionic or all\n"
@@ -33,6 +45,12 @@ const foundation::option_spec option_table[] = {
     {exact_option, "exact", nullptr,
      "GMP's primality test on every candidate, not only\n"
      "on a key's P and Q"},
+    {'r', "recursive", nullptr, "audit every key in the folders given as FILE"},
+    {files_from_option, "files-from", "LIST",
+     "audit the files named in LIST too, one a line\n"
+     "(-: standard input)"},
+    {'0', "null", nullptr, "with --files-from, names end with NUL, not a line feed"},
+    {json_option, "json", nullptr, "one JSON object per input and line"},
     {'j', "jobs", "N", "search with N threads (default: every processor)"},
     {'q', "quiet", nullptr, "no progress line"},
     {'h', "help", nullptr, "print this help and exit"},
@@ -57,12 +75,14 @@ std::vector<libc> libcs(const std::string& text)
     }
 }
 
-unsigned parse_threads(const std::string& text)
+// A whole number from 1 to most.
+unsigned count(const std::string& text, const char* what, unsigned most)
 {
-    if (text.empty() || text.size() > 4 ||
+    if (text.empty() || text.size() > 5 ||
         !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }) ||
-        std::stoul(text) < 1 || std::stoul(text) > 1024) {
-        throw usage_error("not a number of threads from 1 to 1024: " + text);
+        std::stoul(text) < 1 || std::stoul(text) > most) {
+        throw usage_error("not a number of " + std::string(what) + " from 1 to " +
+                          std::to_string(most) + ": " + text);
     }
     return static_cast<unsigned>(std::stoul(text));
 }
@@ -75,16 +95,25 @@ void check_combination(const options& o)
         }
         return;
     }
-    if (o.files.empty()) {
+    if (o.files.empty() && !o.files_from) {
         throw usage_error("no key to audit");
     }
-    if (o.recover && o.files.size() != 1) {
-        throw usage_error("--recover takes one key");
+    if (!o.output.empty() && !o.recover) {
+        throw usage_error("-o goes with --recover");
+    }
+    if (o.null_separated && !o.files_from) {
+        throw usage_error("-0 goes with --files-from");
+    }
+    if (o.days != 1 && o.from) {
+        throw usage_error("--days does not go with --from");
     }
     if (o.from && o.to && *o.from > *o.to) {
         throw usage_error("--from is after --to");
     }
     const bool reads_standard_input = std::find(o.files.begin(), o.files.end(), "-") != o.files.end();
+    if (reads_standard_input && o.files_from == "-") {
+        throw usage_error("standard input cannot be both a key and the list");
+    }
     if (reads_standard_input && !(o.from && o.to)) {
         throw usage_error("standard input has no time: give --from and --to");
     }
@@ -95,8 +124,9 @@ void check_combination(const options& o)
 const foundation::program program{
     "keyaudit",
     exit_trouble,
-    "usage: keyaudit [-q] [-j N] [--libc NAMES] [--exact] [--from WHEN] [--to WHEN]\n"
-    "                [--recover] FILE...\n"
+    "usage: keyaudit [-qr] [-j N] [--json] [--libc NAMES] [--exact]\n"
+    "                [--from WHEN] [--to WHEN | --days N] [--files-from LIST [-0]]\n"
+    "                [--recover [-o FILE]] FILE...\n"
     "       keyaudit -h | -V\n",
     "Find the keys that keygen's clock-seeded predecessor made, by replaying\n"
     "its random stream for every second of a window, and recover them.\n"
@@ -130,8 +160,29 @@ options parse_options(int argc, char** argv)
         case exact_option:
             o.exact = true;
             break;
+        case days_option:
+            o.days = count(arg, "days", 36500);
+            break;
+        case 'o':
+            if (*arg == '\0') {
+                throw usage_error("-o needs a file name, not an empty one");
+            }
+            o.output = arg;
+            break;
+        case 'r':
+            o.recursive = true;
+            break;
+        case files_from_option:
+            o.files_from = arg;
+            break;
+        case '0':
+            o.null_separated = true;
+            break;
+        case json_option:
+            o.json = true;
+            break;
         case 'j':
-            o.threads = parse_threads(arg);
+            o.threads = count(arg, "threads", 1024);
             break;
         case 'q':
             o.quiet = true;

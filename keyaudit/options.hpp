@@ -21,6 +21,12 @@ struct options {
     bool recover = false;
     std::vector<libc> libcs = default_libcs();
     bool exact = false;  // GMP's test on every candidate
+    unsigned days = 1;   // the window before a file's time, without --from
+    bool recursive = false;
+    std::optional<std::string> files_from;  // a list of names; "-": standard input
+    bool null_separated = false;
+    bool json = false;
+    std::string output;  // where --recover writes; "": standard output
     std::vector<std::string> files;
 };
 

@@ -22,11 +22,21 @@ int field(const std::string& s, std::size_t first, std::size_t count)
     return std::stoi(s.substr(first, count));
 }
 
-// YYYY-MM-DD, then optionally THH:MM:SSZ; nothing when it is neither.
+// The time of day after a date: THH:MM:SSZ, or " HH:MM:SS UTC" as the
+// report writes it.
+bool time_of_day(const std::string& s)
+{
+    const bool iso = s.size() == 20 && s[10] == 'T' && s[19] == 'Z';
+    const bool report = s.size() == 23 && s[10] == ' ' && s.compare(19, 4, " UTC") == 0;
+    return (iso || report) && digits_at(s, 11, 2) && s[13] == ':' && digits_at(s, 14, 2) &&
+           s[16] == ':' && digits_at(s, 17, 2);
+}
+
+// YYYY-MM-DD, then optionally a time of day; nothing when it is neither.
 std::optional<std::int64_t> calendar_seconds(const std::string& s, bound which)
 {
     const bool date_only = s.size() == 10;
-    if (!(date_only || s.size() == 20) || !digits_at(s, 0, 4) || s[4] != '-' ||
+    if (!(date_only || time_of_day(s)) || !digits_at(s, 0, 4) || s[4] != '-' ||
         !digits_at(s, 5, 2) || s[7] != '-' || !digits_at(s, 8, 2)) {
         return std::nullopt;
     }
@@ -37,13 +47,10 @@ std::optional<std::int64_t> calendar_seconds(const std::string& s, bound which)
     if (date_only) {
         t.tm_hour = which == bound::to ? 23 : 0;
         t.tm_min = t.tm_sec = which == bound::to ? 59 : 0;
-    } else if (s[10] == 'T' && digits_at(s, 11, 2) && s[13] == ':' && digits_at(s, 14, 2) &&
-               s[16] == ':' && digits_at(s, 17, 2) && s[19] == 'Z') {
+    } else {
         t.tm_hour = field(s, 11, 2);
         t.tm_min = field(s, 14, 2);
         t.tm_sec = field(s, 17, 2);
-    } else {
-        return std::nullopt;
     }
     const std::tm asked = t;
     const std::time_t seconds = timegm(&t);
@@ -68,7 +75,7 @@ std::uint32_t parse_when(const std::string& when, bound which)
     }
     if (!seconds) {
         throw std::invalid_argument("not a time: " + when +
-                                  " (YYYY-MM-DD, YYYY-MM-DDTHH:MM:SSZ or @SECONDS)");
+                                  " (YYYY-MM-DD, YYYY-MM-DDTHH:MM:SSZ, YYYY-MM-DD HH:MM:SS UTC or @SECONDS)");
     }
     if (*seconds < 0 || *seconds > last_seed) {
         throw std::invalid_argument("outside the 32-bit seeds: " + when + " (from " + utc_text(0) +

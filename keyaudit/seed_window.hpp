@@ -17,8 +17,9 @@ struct window {
 enum class bound { from, to };
 
 // The second WHEN names: YYYY-MM-DD (its first second for --from, its last
-// for --to), YYYY-MM-DDTHH:MM:SSZ or @SECONDS, all UTC. Throws
-// foundation::usage_error for anything else, and for a second outside
+// for --to), YYYY-MM-DDTHH:MM:SSZ, "YYYY-MM-DD HH:MM:SS UTC" (as reports
+// write it) or @SECONDS, all UTC. Throws std::invalid_argument for anything
+// else, and for a second outside
 // 0 .. 2^32-1, the seeds a clock cut to 32 bits gives.
 std::uint32_t parse_when(const std::string& when, bound which);
 

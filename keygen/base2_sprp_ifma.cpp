@@ -442,7 +442,7 @@ void test_lanes(const limb_number* const* lane, std::size_t count, bool* verdict
 
 bool ifma_available() noexcept
 {
-#if defined(__x86_64__)
+#if defined(__x86_64__) && !defined(KEYGEN_NO_IFMA)
     // The run-time check reads the processor's flags once; its result cannot change.
     static const bool available = [] {
         __builtin_cpu_init();

@@ -42,6 +42,7 @@ INSTANTIATE_TEST_SUITE_P(Forms, ParseWhen, testing::Values(
     when_case{"@4294967296", bound::from, -1},
     when_case{"@", bound::from, -1},
     when_case{"@-1", bound::from, -1},
+    when_case{"2023-11-14 22:13:20 UTC", bound::from, 1700000000},
     when_case{"2023-11-14 22:13:20", bound::from, -1}));
 
 TEST(JoinWindows, SortsAndMergesOverlappingAndTouchingOnes)

@@ -1,0 +1,191 @@
+#include "keyaudit/report.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+
+namespace keyaudit {
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+// "2023-11-14T22:13:20Z"
+std::string iso_time(std::uint32_t seconds)
+{
+    const std::time_t t = seconds;
+    std::tm utc{};
+    gmtime_r(&t, &utc);
+    char text[32] = "";
+    (void)std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
+std::string names(const std::vector<libc>& libcs)
+{
+    std::string text;
+    for (const libc which : libcs) {
+        text += (text.empty() ? "" : ", ") + std::string(libc_name(which));
+    }
+    return text;
+}
+
+// "b", or "b and 3 more"
+std::string others(const std::vector<input>& inputs, const std::vector<std::size_t>& which)
+{
+    const std::string first = quoted(inputs[which.front()].name);
+    return which.size() == 1 ? first : first + " and " + std::to_string(which.size() - 1) + " more";
+}
+
+// What the line says of the search: the part of the window searched, and
+// whether a signal cut it short.
+struct searched {
+    std::optional<window> part;
+    bool interrupted;
+};
+
+searched how_far(const suspect& key, const search_end& end)
+{
+    const window& w = key.seeds;
+    if (!end.stopped || (end.through && *end.through >= w.last)) {
+        return {w, false};
+    }
+    if (end.through && *end.through >= w.first) {
+        return {window{w.first, *end.through}, true};
+    }
+    return {std::nullopt, true};
+}
+
+std::string text_line(const std::vector<input>& inputs, std::size_t i, const suspect* key,
+                      const search_end& end)
+{
+    const input& in = inputs[i];
+    std::string line = quoted(in.name) + ": ";
+    if (in.what == input::state::unread) {
+        return line + "not read (interrupted)";
+    }
+    if (in.what == input::state::failed) {
+        return line + "error: " + in.error;
+    }
+    if (!in.shares_with.empty()) {
+        line += "COMPROMISED: shares a prime with " + others(inputs, in.shares_with);
+    } else if (key->made_at) {
+        line += "COMPROMISED: made at " + utc_text(*key->made_at) + " (seed " +
+                std::to_string(*key->made_at) + ", " + libc_name(key->made_by) + ")";
+    } else if (const searched s = how_far(*key, end); s.part) {
+        line += "not found from " + utc_text(s.part->first) + " to " + utc_text(s.part->last) + " (" +
+                names(end.libcs) + ")" + (s.interrupted ? " (interrupted)" : "");
+    } else {
+        line += "not searched (interrupted)";
+    }
+    if (!in.same_key_as.empty()) {
+        line += "; same key as " + others(inputs, in.same_key_as);
+    }
+    return line;
+}
+
+json file_names(const std::vector<input>& inputs, const std::vector<std::size_t>& which)
+{
+    json list = json::array();
+    for (const std::size_t k : which) {
+        list.push_back(inputs[k].name);
+    }
+    return list;
+}
+
+void search_fields(json& line, const suspect& key, const search_end& end)
+{
+    if (key.made_at) {
+        line["status"] = "compromised";
+        line["reason"] = "seed";
+        line["seed"] = *key.made_at;
+        line["libc"] = libc_name(key.made_by);
+        line["made_at"] = iso_time(*key.made_at);
+        return;
+    }
+    line["status"] = "not_found";
+    const searched s = how_far(key, end);
+    if (s.part) {
+        line["from"] = iso_time(s.part->first);
+        line["to"] = iso_time(s.part->last);
+    }
+    json libcs = json::array();
+    for (const libc which : end.libcs) {
+        libcs.push_back(libc_name(which));
+    }
+    line["libcs"] = libcs;
+    if (s.interrupted) {
+        line["interrupted"] = true;
+    }
+}
+
+std::string json_line(const std::vector<input>& inputs, std::size_t i, const suspect* key,
+                      const search_end& end)
+{
+    const input& in = inputs[i];
+    json line;
+    line["file"] = in.name;
+    if (in.what != input::state::ready) {
+        line["status"] = "error";
+        line["error"] = in.what == input::state::failed ? in.error : "not read";
+        if (in.what == input::state::unread) {
+            line["interrupted"] = true;
+        }
+    } else if (!in.shares_with.empty()) {
+        line["status"] = "compromised";
+        line["reason"] = "shared_prime";
+        line["shares_with"] = file_names(inputs, in.shares_with);
+    } else {
+        search_fields(line, *key, end);
+    }
+    if (!in.same_key_as.empty()) {
+        line["same_key_as"] = file_names(inputs, in.same_key_as);
+    }
+    // A name that is not UTF-8 still makes valid JSON, its stray bytes
+    // shown as U+FFFD.
+    return line.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+bool plain(const std::string& name)
+{
+    return !name.empty() && std::all_of(name.begin(), name.end(), [](unsigned char c) {
+        return std::isalnum(c) != 0 || std::string_view("@%+=,./_-~").find(static_cast<char>(c)) !=
+                                           std::string_view::npos;
+    });
+}
+
+}  // namespace
+
+std::string quoted(const std::string& name)
+{
+    if (plain(name) || name == "(standard input)") {
+        return name;
+    }
+    const bool control = std::any_of(name.begin(), name.end(), [](unsigned char c) { return c < 0x20 || c == 0x7f; });
+    std::string text = control ? "$'" : "'";
+    for (const char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        if (!control) {
+            text += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        } else if (c == '\n' || c == '\t' || c == '\\' || c == '\'') {
+            text += std::string("\\") + (c == '\n' ? 'n' : c == '\t' ? 't' : c);
+        } else if (u < 0x20 || u == 0x7f) {
+            char hex[8];
+            (void)std::snprintf(hex, sizeof hex, "\\x%02x", u);
+            text += hex;
+        } else {
+            text += c;
+        }
+    }
+    return text + "'";
+}
+
+std::string report_line(bool json, const std::vector<input>& inputs, std::size_t i,
+                        const suspect* key, const search_end& end)
+{
+    return json ? json_line(inputs, i, key, end) : text_line(inputs, i, key, end);
+}
+
+}  // namespace keyaudit
