@@ -154,8 +154,8 @@ std::vector<shared_prime_result> find_shared_primes(const std::vector<mpz_class>
         return results;
     }
 
-    // Many hits usually carry the same prime, so the base is built, and
-    // tested against, each distinct shared part once.
+    // Many hits carry the same prime: what follows works on each distinct
+    // shared part once.
     std::stable_sort(hits.begin(), hits.end(),
                      [&parts](std::size_t a, std::size_t b) { return parts[a] < parts[b]; });
     level values;
@@ -167,15 +167,34 @@ std::vector<shared_prime_result> find_shared_primes(const std::vector<mpz_class>
         }
     }
     runs.push_back(hits.size());
-    const level base = coprime_base(values);
 
-    std::vector<std::vector<std::size_t>> members(base.size());  // of distinct, per element
-    std::vector<std::vector<std::size_t>> elements_of(distinct.size());
+    // A part coprime to every other part is an element as it stands, which
+    // spares the pairwise work to all but the parts that share among
+    // themselves: those of keys with both primes shared, and their partners.
+    const level links = shared_parts(product_tree(values));
+    level tangled;
     for (std::size_t v = 0; v < values.size(); ++v) {
-        for (std::size_t e = 0; e < base.size(); ++e) {
-            if (mpz_divisible_p(values[v].get_mpz_t(), base[e].get_mpz_t()) == 0) {
-                continue;
+        if (links[v] != 1) {
+            tangled.push_back(values[v]);
+        }
+    }
+    level base = coprime_base(tangled);
+    const std::size_t split = base.size();
+
+    std::vector<std::vector<std::size_t>> members(split + values.size() - tangled.size());
+    std::vector<std::vector<std::size_t>> elements_of(distinct.size());  // ascending
+    for (std::size_t v = 0; v < values.size(); ++v) {
+        std::vector<std::size_t> divisors;
+        if (links[v] == 1) {
+            divisors.push_back(base.size());
+            base.push_back(values[v]);
+        }
+        for (std::size_t e = 0; e < split && links[v] != 1; ++e) {
+            if (mpz_divisible_p(values[v].get_mpz_t(), base[e].get_mpz_t()) != 0) {
+                divisors.push_back(e);
             }
+        }
+        for (const std::size_t e : divisors) {
             for (std::size_t h = runs[v]; h < runs[v + 1]; ++h) {
                 members[e].push_back(hits[h]);
                 elements_of[hits[h]].push_back(e);
@@ -198,8 +217,9 @@ std::vector<shared_prime_result> find_shared_primes(const std::vector<mpz_class>
         }
         std::sort(inputs.begin(), inputs.end());
 
-        // When every prime of N is shared, N's part is N itself and the base
-        // holds its primes apart, unless they only ever occur together.
+        // When every prime of N is shared, N's part is N itself and the split
+        // parts hold its primes apart, smallest first, unless they only ever
+        // occur together.
         mpz_class factor = parts[k];
         if (factor == distinct[k]) {
             const auto proper = std::find_if(elements_of[k].begin(), elements_of[k].end(),

@@ -20,9 +20,9 @@ struct shared_prime_result {
 
 // One result per modulus, in input order, with ascending indices. Every N
 // must be above 1 (std::domain_error otherwise). The cost is quasi-linear in
-// the fleet's digits, plus work among the moduli that share anything, which
-// grows with their number times the number of distinct shared primes; the
-// lists themselves are as long as the clusters they describe.
+// the fleet's digits, plus pairwise work among the keys whose primes are all
+// shared, and the distinct primes those hold; the lists themselves are as
+// long as the clusters they describe.
 std::vector<shared_prime_result> find_shared_primes(const std::vector<mpz_class>& moduli);
 
 }  // namespace keyaudit

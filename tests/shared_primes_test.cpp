@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -88,28 +87,30 @@ TEST(FindSharedPrimes, FleetAgainstEveryPair)
     struct key {
         mpz_class p, q;
     };
-    std::vector<key> keys;
-    for (int i = 0; i < 250; ++i) {
-        keys.push_back({prime(100), prime(100)});
-    }
     const mpz_class a = prime(100);
     const mpz_class b = prime(100);
     const mpz_class c = prime(100);
     const mpz_class d = prime(100);
+    const key first{a, prime(100)};
     const key lone{prime(100), prime(100)};
     const std::vector<key> planted = {
-        {a, prime(100)}, {a, prime(100)},                   // two share
+        first,           {a, prime(100)},                   // two share, one of them twice
         {b, c},          {b, prime(100)}, {c, prime(100)},  // both primes, to two keys
         lone,            lone,            lone,             // the same key thrice
-        {prime(40), d},  {d, prime(100)},                   // other sizes
+        {prime(40), d},  {d, prime(100)},  first,           // other sizes
     };
-    keys.insert(keys.end(), planted.begin(), planted.end());
-    keys.push_back(planted.front());
-    std::shuffle(keys.begin(), keys.end(), std::mt19937(7));
+    std::vector<key> keys(250);
+    for (key& k : keys) {
+        k = {prime(100), prime(100)};
+    }
+    // Spread out, so that neither input order nor value order groups them.
+    for (std::size_t j = 0; j < planted.size(); ++j) {
+        keys.insert(keys.begin() + static_cast<std::ptrdiff_t>(j * 23), planted[j]);
+    }
 
-    std::vector<mpz_class> moduli;
-    for (const key& k : keys) {
-        moduli.emplace_back(k.p * k.q);
+    std::vector<mpz_class> moduli(keys.size());
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        moduli[i] = keys[i].p * keys[i].q;
     }
     const auto found = find_shared_primes(moduli);
     ASSERT_EQ(found.size(), moduli.size());
