@@ -3,6 +3,7 @@
 #include "keyaudit/audit.hpp"
 #include "keyarith/self_test.hpp"
 #include "keyaudit/libc_stream.hpp"
+#include "keyaudit/shared_primes.hpp"
 #include "keyfile/key_check.hpp"
 #include "keygen/base2_sprp.hpp"
 #include "keygen/base2_sprp_ifma.hpp"
@@ -211,10 +212,49 @@ void sprp_ifma(benchmark::State& state, std::size_t width)
     count_numbers(state);
 }
 
+// A fleet's batch GCD: keys of two random 100-digit primes, one in a
+// hundred sharing a prime with its neighbour, as the surveys found; made
+// once, as 20,000 prime searches take seconds themselves.
+const std::vector<mpz_class>& fleet()
+{
+    static const std::vector<mpz_class> moduli = [] {
+        gmp_randclass random(gmp_randinit_mt);
+        random.seed(2012);
+        const mpz_class low("1" + std::string(99, '0'));
+        const auto prime = [&] {
+            mpz_class p = low + random.get_z_range(9 * low);
+            mpz_nextprime(p.get_mpz_t(), p.get_mpz_t());
+            return p;
+        };
+        std::vector<mpz_class> keys;
+        mpz_class shared;
+        for (int i = 0; i < 10000; ++i) {
+            const mpz_class p = i % 100 == 1 ? shared : prime();
+            shared = prime();
+            keys.emplace_back(p * shared);
+        }
+        return keys;
+    }();
+    return moduli;
+}
+
+void shared_primes(benchmark::State& state)
+{
+    const auto count = static_cast<std::ptrdiff_t>(state.range(0));
+    const std::vector<mpz_class> moduli(fleet().begin(), fleet().begin() + count);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(keyaudit::find_shared_primes(moduli));
+    }
+    state.counters["keys_per_second"] = benchmark::Counter(
+        static_cast<double>(state.iterations()) * static_cast<double>(count),
+        benchmark::Counter::kIsRate);
+}
+
 BENCHMARK_CAPTURE(sprp_single, portable, keygen::sprp_arithmetic::portable);
 BENCHMARK_CAPTURE(sprp_single, adx, keygen::sprp_arithmetic::adx);
 BENCHMARK_CAPTURE(sprp_ifma, lanes_8, keygen::ifma_lanes);
 BENCHMARK_CAPTURE(sprp_ifma, lanes_16, keygen::ifma_max_width);
+BENCHMARK(shared_primes)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(self_test);
 BENCHMARK(audit_seeds)->Arg(1)->Arg(2)->UseRealTime();
 BENCHMARK_CAPTURE(prime, fast_scripted, static_cast<search>(keygen::find_blum_prime), true);
