@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end checks of keyaudit on keys the old generator made at known
 # seconds: keyaudit.sh CASE KEYAUDIT OLD_KEYGEN KEYGEN
-case_name=$1 keyaudit=$2 old_keygen=$3 keygen=$4
+case_name=$1 keyaudit=$2 old_keygen=$3 keygen=$4 make_fleet=${5:-}
 . "$(dirname "$0")/lib.sh"
 cd "$work" || exit 1
 
@@ -17,15 +17,16 @@ $(cat "$2")"
 
 case $case_name in
 window)
-    # Both edges and the middle are found; a second either side is not.
+    # Both edges and the middle are found, in the order of their seeds; a
+    # second either side is not, and its line comes last.
     for seed in $((s - 5)) $s $((s + 5)) $((s - 6)) $((s + 6)); do old $seed k$seed; done
     grep AuthN k$s >pub
     "$keyaudit" -q "${window[@]}" k$((s - 5)) k$s pub k$((s + 5)) k$((s - 6)) k$((s + 6)) >out 2>err
     status=$?
     span="from 2023-11-14 22:13:15 UTC to 2023-11-14 22:13:25 UTC"
     expect 1 out "k$((s - 5)): COMPROMISED: made at 2023-11-14 22:13:15 UTC (seed $((s - 5)), glibc)
-k$s: COMPROMISED: made at $when (seed $s, glibc)
-pub: COMPROMISED: made at $when (seed $s, glibc)
+k$s: COMPROMISED: made at $when (seed $s, glibc); same key as pub
+pub: COMPROMISED: made at $when (seed $s, glibc); same key as k$s
 k$((s + 5)): COMPROMISED: made at 2023-11-14 22:13:25 UTC (seed $((s + 5)), glibc)
 k$((s - 6)): not found $span (glibc, freebsd, musl)
 k$((s + 6)): not found $span (glibc, freebsd, musl)"
@@ -52,8 +53,8 @@ unreadable)
     printf 'junk\n' >junk
     "$keyaudit" -q "${window[@]}" missing key junk >out 2>err; status=$?
     expect 1 out "missing: error: No such file or directory
-key: COMPROMISED: made at $when (seed $s, glibc)
-junk: error: line 1: not an AuthP line"
+junk: error: line 1: not an AuthP line
+key: COMPROMISED: made at $when (seed $s, glibc)"
     expect 1 err "keyaudit: cannot read missing: No such file or directory
 keyaudit: junk:1: not an AuthP line"
     # A window that holds no second is an error, not a clean audit.
@@ -69,10 +70,20 @@ keyaudit: junk:1: not an AuthP line"
 recover)
     old $s key
     "$keygen" -y key >pub
-    "$keyaudit" -q --recover "${window[@]}" - <pub >out 2>err; status=$?
+    (umask 077; "$keyaudit" -q --recover "${window[@]}" - <pub >out 2>err); status=$?
     expect 1 err "(standard input): COMPROMISED: made at $when (seed $s, glibc)"
     cmp -s out key || fail "the recovered key differs from the old one"
     "$keygen" -c <out >/dev/null || fail "the recovered key is not valid"
+    # Into a private file of its own, never over one that exists.
+    (umask 022; "$keyaudit" -q --recover -o rec "${window[@]}" pub 2>err); status=$?
+    [ "$status" -eq 1 ] && [ "$(stat -c %a rec)" = 600 ] && cmp -s rec key || fail "-o: $(cat err)"
+    "$keyaudit" -q --recover -o rec "${window[@]}" pub >out 2>err; status=$?
+    expect 2 err "keyaudit: cannot write the recovered key to rec: File exists"
+    cmp -s rec key || fail "-o changed an existing file"
+    # A file others can read is named as such.
+    (umask 022; "$keyaudit" -q --recover "${window[@]}" pub >open 2>err)
+    grep -q "^keyaudit: warning: the recovered key goes to a file that others can read$" err ||
+        fail "no warning: $(cat err)"
     "$keygen" -o fresh && "$keyaudit" -q --recover "${window[@]}" fresh >out 2>err; status=$?
     expect 0 out ""
     ;;
@@ -80,7 +91,7 @@ interrupt)
     # Stopped in the search, each file's line says what was searched and a
     # hint per file says how to search the rest of its own window.
     old $s key
-    cp key later
+    old $((s + 1)) later
     touch -d @1500000000 key
     touch -d @1600000000 later
     "$keyaudit" -q -j 2 key later >out 2>err &
@@ -150,9 +161,60 @@ libcs)
     "$keyaudit" -q --libc all --exact --from @$((s - 1)) --to @$((s + 1)) *.$s >exact 2>&1
     cmp -s base2 exact || fail "--exact changed the report: $(diff base2 exact)"
     ;;
+fleet)
+    # A folder of public keys, one old and two that share a prime, walked
+    # with -r: one JSON line per key, a non-key skipped and counted.
+    mkdir -p fleet/sub && "$make_fleet" fleet 300 || fail "make_fleet"
+    old $s key && "$keygen" -y key >fleet/sub/old.pub
+    cp fleet/fleet007.pub "fleet/sub/odd
+name: x"
+    echo "not a key" >fleet/notes.txt
+    "$keyaudit" -q -r --json --from @$((s - 2)) --to @$((s + 2)) fleet >out 2>err; status=$?
+    [ "$status" -eq 1 ] || fail "exit status $status: $(cat err)"
+    grep -q "^keyaudit: 1 files in the folders are not keys: skipped$" err || fail "stderr: $(cat err)"
+    python3 - out <<'PY' || fail "JSON lines"
+import json, sys
+lines = [json.loads(line) for line in open(sys.argv[1], encoding="utf-8")]
+by = {l["file"]: l for l in lines}
+assert len(lines) == len(by) == 304, len(lines)
+assert by["fleet/sub/old.pub"]["status"] == "compromised" and by["fleet/sub/old.pub"]["reason"] == "seed"
+assert by["fleet/sub/old.pub"]["libc"] == "glibc" and by["fleet/sub/old.pub"]["seed"] == 1700000000
+assert by["fleet/shared-a.pub"]["shares_with"] == ["fleet/shared-b.pub"]
+assert by["fleet/shared-b.pub"]["reason"] == "shared_prime"
+assert by["fleet/fleet007.pub"]["same_key_as"] == ["fleet/sub/odd\nname: x"]
+rest = [l for l in lines if l["status"] != "compromised"]
+assert len(rest) == 301 and all(l["status"] == "not_found" for l in rest)
+assert rest[0]["libcs"] == ["glibc", "freebsd", "musl"] and rest[0]["to"] == "2023-11-14T22:13:22Z"
+PY
+    # The same audit as text: a name that could break a line is quoted, and
+    # the shared prime gives the key back, the smaller prime as P.
+    "$keyaudit" -q -r --from @$((s - 2)) --to @$((s + 2)) fleet >out 2>err
+    grep -Fqx "\$'fleet/sub/odd\\nname: x': not found from 2023-11-14 22:13:18 UTC to 2023-11-14 22:13:22 UTC (glibc, freebsd, musl); same key as fleet/fleet007.pub" out ||
+        fail "text: $(grep odd out)"
+    "$keyaudit" -q --recover fleet/shared-a.pub fleet/shared-b.pub --from @1 --to @2 >rec 2>err
+    "$keygen" -c rec >/dev/null || fail "the shared prime's key is not valid"
+    [ "$(sed -n 1,2p rec | tr -d '\tAuthP\n')" \< "$(sed -n 3,4p rec | tr -d '\tAuthQ\n')" ] ||
+        [ "$(sed -n 1,2p rec | tr -d '\tAuthP\n' | wc -c)" -lt "$(sed -n 3,4p rec | tr -d '\tAuthQ\n' | wc -c)" ] ||
+        fail "P is not the smaller prime"
+    ;;
+early)
+    # The line of a key comes as soon as it is proven, not when the window
+    # is done; a window whose only key is found at its start ends there.
+    old $s key
+    "$keygen" -o fresh
+    "$keyaudit" -q --from @$s --to @$((s + 100000000)) key fresh >out 2>err &
+    pid=$!
+    for _ in $(seq 50); do grep -q "^key: COMPROMISED" out && break; sleep 0.1; done
+    grep -q "^key: COMPROMISED" out || fail "no line within 5 s: $(cat out)"
+    kill -INT $pid && wait $pid
+    start=$(date +%s)
+    "$keyaudit" -q --from @$s --to @$((s + 100000000)) key >out 2>err; status=$?
+    expect 1 out "key: COMPROMISED: made at $when (seed $s, glibc)"
+    [ $(($(date +%s) - start)) -lt 10 ] || fail "the search went on after its only key"
+    ;;
 usage)
     for args in "" "-" "--from @1 -" "--from yesterday key" "--to @4294967296 key" \
-                "--from 2023-02-30 key" "--from @5 --to @4 key" "--recover a b" "-j 0 key" "--libc uclibc key" "--libc glibc, key"; do
+                "--from 2023-02-30 key" "--from @5 --to @4 key" "-o x key" "-0 key" "--days 0 key" "--days 2 --from @1 key" "--libc uclibc key" "--libc glibc, key"; do
         # shellcheck disable=SC2086
         "$keyaudit" $args </dev/null >out 2>err; status=$?
         [ "$status" -eq 2 ] || fail "'$args': exit status $status"
