@@ -309,7 +309,7 @@ private:
             std::any_of(inputs_.begin(), inputs_.end(), [](const input& in) { return !in.shares_with.empty(); });
         if (writer_.failure()) {
             if (!compromised) {
-                throw *writer_.failure();
+                throw std::system_error(writer_.failure()->code(), "cannot write the report");
             }
             foundation::report(*writer_.failure());
             foundation::report(std::runtime_error("a key is compromised; its line could not be written"));

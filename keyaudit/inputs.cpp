@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <iterator>
 #include <stdexcept>
 #include <system_error>
 
@@ -156,9 +157,8 @@ std::vector<named> names_of(const options& o)
 {
     std::vector<std::string> given = o.files;
     if (o.files_from) {
-        for (std::string& name : listed(o)) {
-            given.push_back(std::move(name));
-        }
+        std::vector<std::string> list = listed(o);
+        given.insert(given.end(), std::make_move_iterator(list.begin()), std::make_move_iterator(list.end()));
     }
     std::vector<named> names;
     std::error_code error;

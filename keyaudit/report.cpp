@@ -3,6 +3,8 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cctype>
+#include <string_view>
 #include <cstdio>
 #include <ctime>
 
@@ -88,11 +90,10 @@ std::string text_line(const std::vector<input>& inputs, std::size_t i, const sus
 
 json file_names(const std::vector<input>& inputs, const std::vector<std::size_t>& which)
 {
-    json list = json::array();
-    for (const std::size_t k : which) {
-        list.push_back(inputs[k].name);
-    }
-    return list;
+    std::vector<std::string> files(which.size());
+    std::transform(which.begin(), which.end(), files.begin(),
+                   [&inputs](std::size_t k) { return inputs[k].name; });
+    return files;
 }
 
 void search_fields(json& line, const suspect& key, const search_end& end)
@@ -111,10 +112,9 @@ void search_fields(json& line, const suspect& key, const search_end& end)
         line["from"] = iso_time(s.part->first);
         line["to"] = iso_time(s.part->last);
     }
-    json libcs = json::array();
-    for (const libc which : end.libcs) {
-        libcs.push_back(libc_name(which));
-    }
+    std::vector<std::string> libcs(end.libcs.size());
+    std::transform(end.libcs.begin(), end.libcs.end(), libcs.begin(),
+                   [](libc which) { return std::string(libc_name(which)); });
     line["libcs"] = libcs;
     if (s.interrupted) {
         line["interrupted"] = true;
