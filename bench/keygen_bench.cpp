@@ -97,6 +97,34 @@ void audit_seeds(benchmark::State& state)
         static_cast<double>(state.iterations()) * seeds, benchmark::Counter::kIsRate);
 }
 
+// The cost per seed of a fleet: range(0) keys none of the seeds made, with
+// each seed's P tried against every N (range(1) = 0) or each seed's whole
+// key looked up (1). One thread, glibc's stream, 1024 seeds a pass.
+void audit_fleet(benchmark::State& state)
+{
+    constexpr std::uint32_t seeds = 1024;
+    gmp_randclass random(gmp_randinit_mt);
+    random.seed(7);
+    std::vector<mpz_class> moduli(static_cast<std::size_t>(state.range(0)));
+    for (mpz_class& n : moduli) {
+        n = random.get_z_bits(660) | 1;
+    }
+    keyaudit::search_settings settings{{keyaudit::libc::glibc}};
+    settings.lookup_from = state.range(1) == 0 ? moduli.size() + 1 : 0;
+    std::uint32_t first = 1700000000;
+    const std::atomic<int> stop{0};
+    for (auto _ : state) {
+        std::vector<keyaudit::suspect> keys;
+        for (const mpz_class& n : moduli) {
+            keys.push_back({n, {first, first + seeds - 1}, std::nullopt});
+        }
+        keyaudit::audit(keys, settings).run(1, stop, [](const auto&) {});
+        first += seeds;
+    }
+    state.counters["seeds_per_second"] = benchmark::Counter(
+        static_cast<double>(state.iterations()) * seeds, benchmark::Counter::kIsRate);
+}
+
 // Values per second of the replayed streams, and of glibc's own random_r,
 // which the glibc stream must not fall behind.
 constexpr int values_per_pass = 1024;
@@ -257,6 +285,11 @@ BENCHMARK_CAPTURE(sprp_ifma, lanes_16, keygen::ifma_max_width);
 BENCHMARK(shared_primes)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(self_test);
 BENCHMARK(audit_seeds)->Arg(1)->Arg(2)->UseRealTime();
+BENCHMARK(audit_fleet)
+    ->ArgsProduct({{1, 300, 1000, 1500, 2000, 3000}, {0, 1}})
+    ->Args({20000, 1})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(prime, fast_scripted, static_cast<search>(keygen::find_blum_prime), true);
 BENCHMARK_CAPTURE(prime, plain_scripted, testing_support::reference_find_blum_prime, true);
 BENCHMARK_CAPTURE(prime, fast_system, static_cast<search>(keygen::find_blum_prime), false);

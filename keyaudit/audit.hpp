@@ -39,7 +39,7 @@ struct search_settings {
     keygen::prime_check check = keygen::prime_check::base2;
     // From this many keys on, each stream's whole key is made and looked
     // up, which costs the same for any number of keys.
-    std::size_t lookup_from = 200;
+    std::size_t lookup_from = 1500;
 };
 
 class audit {

@@ -1,0 +1,59 @@
+#include "keyaudit/audit.hpp"
+#include "keyaudit/libc_stream.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <vector>
+
+namespace {
+
+using keyaudit::libc;
+
+mpz_class old_modulus(libc which, std::uint32_t seed)
+{
+    mpz_class p;
+    mpz_class q;
+    keyaudit::old_key(which, seed, p, q);
+    return p * q;
+}
+
+// Each way of matching finds the same keys, with their seeds and streams,
+// whether the candidates get GMP's test or the base-2 test alone.
+class AuditModes : public testing::TestWithParam<std::tuple<std::size_t, keygen::prime_check>> {};
+
+TEST_P(AuditModes, FindEveryOldKeyInItsWindowOnly)
+{
+    constexpr std::uint32_t s = 1700000000;
+    std::vector<keyaudit::suspect> keys{
+        {old_modulus(libc::glibc, s + 3), {s, s + 9}, std::nullopt},
+        {old_modulus(libc::musl, s), {s, s + 9}, std::nullopt},
+        {old_modulus(libc::bionic, s + 9), {s, s + 9}, std::nullopt},
+        {old_modulus(libc::freebsd, s + 5), {s, s + 4}, std::nullopt},  // outside its window
+        {mpz_class(old_modulus(libc::glibc, s) + 2), {s, s + 9}, std::nullopt},
+    };
+    keyaudit::search_settings settings{{libc::glibc, libc::freebsd, libc::musl, libc::bionic}};
+    settings.lookup_from = std::get<0>(GetParam());
+    settings.check = std::get<1>(GetParam());
+    std::vector<std::size_t> order;
+    const std::atomic<int> stop{0};
+    keyaudit::audit(keys, settings).run(2, stop, [](const auto&) {}, [&order](std::size_t k) { order.push_back(k); });
+
+    const std::vector<std::size_t> by_seed{1, 0, 2};
+    EXPECT_EQ(order, by_seed);
+    EXPECT_EQ(keys[0].made_at, s + 3);
+    EXPECT_EQ(keys[0].made_by, libc::glibc);
+    EXPECT_EQ(keys[1].made_at, s);
+    EXPECT_EQ(keys[1].made_by, libc::musl);
+    EXPECT_EQ(keys[2].made_at, s + 9);
+    EXPECT_EQ(keys[2].made_by, libc::bionic);
+    EXPECT_FALSE(keys[3].made_at);
+    EXPECT_FALSE(keys[4].made_at);
+}
+
+INSTANTIATE_TEST_SUITE_P(TryOrLookUp, AuditModes,
+                         testing::Combine(testing::Values(std::size_t{0}, std::size_t{1500}),
+                                          testing::Values(keygen::prime_check::base2,
+                                                          keygen::prime_check::exact)));
+
+}  // namespace
