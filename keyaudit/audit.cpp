@@ -22,10 +22,6 @@ namespace {
 // streams fill the batches.
 constexpr std::uint64_t block_seeds = 64;
 
-// Trial division by the primes below this, before the base-2 test: with
-// that test batched, a longer sieve costs more than it saves.
-constexpr unsigned audit_sieve = 1000;
-
 using any_stream = std::variant<table_stream, lcg64_stream, lcg48_stream>;
 
 any_stream make_stream(libc which, std::uint32_t seed)
@@ -148,11 +144,11 @@ std::vector<audit::hit> audit::check_block(std::uint64_t block) const
         }
     }
     std::vector<mpz_class> p(streams.size());
-    keygen::find_blum_primes(searches, p, settings_.check, audit_sieve);
+    keygen::find_blum_primes(searches, p, settings_.check);
     std::vector<hit> hits;
     if (suspects_.size() >= settings_.lookup_from) {
         std::vector<mpz_class> q(streams.size());
-        keygen::find_blum_primes(searches, q, settings_.check, audit_sieve);
+        keygen::find_blum_primes(searches, q, settings_.check);
         for (std::size_t k = 0; k < streams.size(); ++k) {
             const mpz_class n = p[k] * q[k];
             const auto [from, to] = by_low_limb_.equal_range(mpz_getlimbn(n.get_mpz_t(), 0));
@@ -175,7 +171,7 @@ std::vector<audit::hit> audit::check_block(std::uint64_t block) const
             }
             if (q == 0) {
                 keygen::search_stream* const one[] = {searches[k]};
-                keygen::find_blum_primes(one, std::span(&q, 1), settings_.check, audit_sieve);
+                keygen::find_blum_primes(one, std::span(&q, 1), settings_.check);
             }
             if (p[k] * q == key.n && confirmed(settings_, p[k], q)) {
                 hits.push_back({j, origin[k].first, origin[k].second});

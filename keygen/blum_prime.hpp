@@ -67,8 +67,8 @@ enum class prime_check { exact, base2 };
 
 // primes[i] = the next Blum prime of streams[i] (by check), each stream
 // searched in its own order; candidates of several streams are tested at
-// once where the processor allows. sieve is the trial-division bound.
+// once where the processor allows.
 void find_blum_primes(std::span<search_stream* const> streams, std::span<mpz_class> primes,
-                      prime_check check, unsigned sieve);
+                      prime_check check);
 
 }  // namespace keygen
