@@ -6,24 +6,12 @@
 #include <cctype>
 #include <string_view>
 #include <cstdio>
-#include <ctime>
 
 namespace keyaudit {
 
 namespace {
 
 using json = nlohmann::ordered_json;
-
-// "2023-11-14T22:13:20Z"
-std::string iso_time(std::uint32_t seconds)
-{
-    const std::time_t t = seconds;
-    std::tm utc{};
-    gmtime_r(&t, &utc);
-    char text[32] = "";
-    (void)std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
-}
 
 std::string names(const std::vector<libc>& libcs)
 {
@@ -103,14 +91,14 @@ void search_fields(json& line, const suspect& key, const search_end& end)
         line["reason"] = "seed";
         line["seed"] = *key.made_at;
         line["libc"] = libc_name(key.made_by);
-        line["made_at"] = iso_time(*key.made_at);
+        line["made_at"] = utc_text(*key.made_at, iso_time);
         return;
     }
     line["status"] = "not_found";
     const searched s = how_far(key, end);
     if (s.part) {
-        line["from"] = iso_time(s.part->first);
-        line["to"] = iso_time(s.part->last);
+        line["from"] = utc_text(s.part->first, iso_time);
+        line["to"] = utc_text(s.part->last, iso_time);
     }
     std::vector<std::string> libcs(end.libcs.size());
     std::transform(end.libcs.begin(), end.libcs.end(), libcs.begin(),

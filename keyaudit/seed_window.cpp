@@ -84,13 +84,13 @@ std::uint32_t parse_when(const std::string& when, bound which)
     return static_cast<std::uint32_t>(*seconds);
 }
 
-std::string utc_text(std::int64_t seconds)
+std::string utc_text(std::int64_t seconds, const char* format)
 {
     const std::time_t t = seconds;
     std::tm utc{};
     gmtime_r(&t, &utc);
     char text[32] = "";
-    (void)std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &utc);
+    (void)std::strftime(text, sizeof text, format, &utc);
     return text;
 }
 

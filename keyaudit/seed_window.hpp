@@ -23,8 +23,10 @@ enum class bound { from, to };
 // 0 .. 2^32-1, the seeds a clock cut to 32 bits gives.
 std::uint32_t parse_when(const std::string& when, bound which);
 
-// "2023-11-14 22:13:20 UTC"
-std::string utc_text(std::int64_t seconds);
+// "2023-11-14 22:13:20 UTC", or as format says (strftime's, of UTC).
+inline constexpr const char* report_time = "%Y-%m-%d %H:%M:%S UTC";
+inline constexpr const char* iso_time = "%Y-%m-%dT%H:%M:%SZ";
+std::string utc_text(std::int64_t seconds, const char* format = report_time);
 
 // The windows joined: sorted, without overlaps or touching neighbours.
 std::vector<window> join_windows(std::vector<window> windows);
