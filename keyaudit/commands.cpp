@@ -144,7 +144,12 @@ void compare_keys(std::vector<input>& inputs)
             moduli.push_back(inputs[i].n);
         }
     }
-    const std::vector<shared_prime_result> found = find_shared_primes(moduli);
+    std::vector<shared_prime_result> found;
+    try {
+        found = find_shared_primes(moduli, &stop_signal);
+    } catch (const comparison_stopped&) {
+        return;  // nothing is searched: every key's line says so
+    }
     for (std::size_t k = 0; k < ready.size(); ++k) {
         input& in = inputs[ready[k]];
         for (const std::size_t other : found[k].shares_with) {

@@ -14,11 +14,19 @@ using level = std::vector<mpz_class>;
 
 // From the leaves up to their product; a node without a partner goes up
 // alone, which keeps the tree's shape independent of the values.
-std::vector<level> product_tree(level leaves)
+void check(const std::atomic<int>* stop)
+{
+    if (stop != nullptr && *stop != 0) {
+        throw comparison_stopped();
+    }
+}
+
+std::vector<level> product_tree(level leaves, const std::atomic<int>* stop)
 {
     std::vector<level> levels;
     levels.push_back(std::move(leaves));
     while (levels.back().size() > 1) {
+        check(stop);
         const level& below = levels.back();
         level above((below.size() + 1) / 2);
         for (std::size_t k = 0; k + 1 < below.size(); k += 2) {
@@ -35,11 +43,12 @@ std::vector<level> product_tree(level leaves)
 // gcd(N, product of the other leaves) for every leaf N. Reducing the product
 // mod each node's square, rather than its value, keeps the leaf's own factor
 // N in the remainder, so (product mod N^2) / N is the others' product mod N.
-level shared_parts(const std::vector<level>& levels)
+level shared_parts(const std::vector<level>& levels, const std::atomic<int>* stop)
 {
     level remainders = levels.back();
     mpz_class square;
     for (std::size_t l = levels.size() - 1; l-- > 0;) {
+        check(stop);
         const level& nodes = levels[l];
         level below(nodes.size());
         for (std::size_t k = 0; k < nodes.size(); ++k) {
@@ -113,7 +122,8 @@ std::vector<std::size_t> others(const std::vector<std::size_t>& group, std::size
 
 }  // namespace
 
-std::vector<shared_prime_result> find_shared_primes(const std::vector<mpz_class>& moduli)
+std::vector<shared_prime_result> find_shared_primes(const std::vector<mpz_class>& moduli,
+                                                    const std::atomic<int>* stop)
 {
     if (std::any_of(moduli.begin(), moduli.end(), [](const mpz_class& n) { return n <= 1; })) {
         throw std::domain_error("find_shared_primes: a modulus is not above 1");
@@ -143,7 +153,7 @@ std::vector<shared_prime_result> find_shared_primes(const std::vector<mpz_class>
         }
     }
 
-    const level parts = shared_parts(product_tree(distinct));
+    const level parts = shared_parts(product_tree(distinct, stop), stop);
     std::vector<std::size_t> hits;
     for (std::size_t k = 0; k < parts.size(); ++k) {
         if (parts[k] != 1) {
@@ -171,7 +181,7 @@ std::vector<shared_prime_result> find_shared_primes(const std::vector<mpz_class>
     // A part coprime to every other part is an element as it stands, which
     // spares the pairwise work to all but the parts that share among
     // themselves: those of keys with both primes shared, and their partners.
-    const level links = shared_parts(product_tree(values));
+    const level links = shared_parts(product_tree(values, stop), stop);
     level tangled;
     for (std::size_t v = 0; v < values.size(); ++v) {
         if (links[v] != 1) {

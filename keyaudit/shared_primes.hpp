@@ -3,7 +3,9 @@
 // through a product tree and a remainder tree rather than every pair.
 #include <gmpxx.h>
 
+#include <atomic>
 #include <cstddef>
+#include <stdexcept>
 #include <vector>
 
 namespace keyaudit {
@@ -23,6 +25,14 @@ struct shared_prime_result {
 // the fleet's digits, plus pairwise work among the keys whose primes are all
 // shared, and the distinct primes those hold; the lists themselves are as
 // long as the clusters they describe.
-std::vector<shared_prime_result> find_shared_primes(const std::vector<mpz_class>& moduli);
+// With stop, it checks between the levels of its trees and throws
+// comparison_stopped once stop is nonzero.
+std::vector<shared_prime_result> find_shared_primes(const std::vector<mpz_class>& moduli,
+                                                    const std::atomic<int>* stop = nullptr);
+
+class comparison_stopped : public std::runtime_error {
+public:
+    comparison_stopped() : std::runtime_error("the comparison of the keys was stopped") {}
+};
 
 }  // namespace keyaudit
