@@ -32,26 +32,44 @@ std::string directory_of(const std::string& path)
 // A file this run has created and not yet put in place, for the signal
 // handler: it removes the file and lets the signal end the run. Once the
 // key is complete at its name, a signal changes nothing and the run ends
-// as it would have.
+// as it would have. A handler the program had before goes on handling the
+// signal whenever no file is being written.
 enum file_state : int { idle, writing, committed };
 volatile std::sig_atomic_t state = idle;
 int pending_folder = -1;
 std::array<char, NAME_MAX + 1> pending_name{};
 
 constexpr std::array<int, 3> cleanup_signals{SIGINT, SIGTERM, SIGHUP};
+std::array<struct sigaction, cleanup_signals.size()> before{};
 
-extern "C" void on_signal(int signo)
+void die_of(int signo)
 {
-    if (state == committed) {
-        return;
-    }
-    if (state == writing) {
-        (void)unlinkat(pending_folder, pending_name.data(), 0);
-    }
     // Blocked while the handler runs, the signal is taken again at its
     // return, now with the default action.
     (void)std::signal(signo, SIG_DFL);
     (void)raise(signo);
+}
+
+extern "C" void on_signal(int signo)
+{
+    if (state == writing) {
+        (void)unlinkat(pending_folder, pending_name.data(), 0);
+        die_of(signo);
+        return;
+    }
+    std::size_t i = 0;
+    while (cleanup_signals[i] != signo) {
+        ++i;
+    }
+    const auto earlier = before[i].sa_handler;
+    if (earlier == SIG_IGN || (earlier == SIG_DFL && state == committed)) {
+        return;
+    }
+    if (earlier == SIG_DFL) {
+        die_of(signo);
+        return;
+    }
+    earlier(signo);
 }
 
 void install_handlers()
@@ -64,8 +82,8 @@ void install_handlers()
     action.sa_handler = on_signal;
     action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
-    for (const int signo : cleanup_signals) {
-        (void)sigaction(signo, &action, nullptr);
+    for (std::size_t i = 0; i < cleanup_signals.size(); ++i) {
+        (void)sigaction(cleanup_signals[i], &action, &before[i]);
     }
     installed = true;
 }
@@ -103,13 +121,15 @@ void record_pending(int folder, const std::string& name)
 class unfinished_file {
 public:
     unfinished_file() = default;
+    // A file put in place stays committed: a signal until exit changes
+    // nothing, and the run ends as it would have.
     ~unfinished_file()
     {
         const signals_held held;
         if (state == writing) {
             (void)unlinkat(pending_folder, pending_name.data(), 0);
+            state = idle;
         }
-        state = idle;
     }
     unfinished_file(const unfinished_file&) = delete;
     unfinished_file& operator=(const unfinished_file&) = delete;

@@ -202,11 +202,18 @@ early)
     # is done; a window whose only key is found at its start ends there.
     old $s key
     "$keygen" -o fresh
-    "$keyaudit" -q --from @$s --to @$((s + 100000000)) key fresh >out 2>err &
+    # Writing the recovered key must not take the stop away from the audit.
+    "$keyaudit" -q --recover -o rec --from @$s --to @$((s + 100000000)) key fresh 2>out &
     pid=$!
     for _ in $(seq 50); do grep -q "^key: COMPROMISED" out && break; sleep 0.1; done
     grep -q "^key: COMPROMISED" out || fail "no line within 5 s: $(cat out)"
-    kill -INT $pid && wait $pid
+    cmp -s rec key || fail "the key was not recovered as it was found"
+    kill -INT $pid
+    (sleep 5; kill -KILL $pid) >/dev/null 2>&1 &
+    watchdog=$!
+    wait $pid; status=$?
+    kill $watchdog 2>/dev/null
+    [ "$status" -eq 1 ] && grep -q "^keyaudit: interrupted$" out || fail "after SIGINT: status $status: $(cat out)"
     start=$(date +%s)
     "$keyaudit" -q --from @$s --to @$((s + 100000000)) key >out 2>err; status=$?
     expect 1 out "key: COMPROMISED: made at $when (seed $s, glibc)"
