@@ -88,9 +88,11 @@ void audit_seeds(benchmark::State& state)
     std::uint32_t first = 1700000000;
     const mpz_class n = mpz_class("1000000000000000000000000000000000000000000000000000000007") * 11;
     const std::atomic<int> stop{0};
+    keyaudit::search_settings glibc_only;
+    glibc_only.libcs = {keyaudit::libc::glibc};
     for (auto _ : state) {
         std::vector<keyaudit::suspect> keys{{n, {first, first + seeds - 1}, std::nullopt}};
-        keyaudit::audit(keys, {{keyaudit::libc::glibc}}).run(static_cast<unsigned>(state.range(0)), stop, [](const auto&) {});
+        keyaudit::audit(keys, glibc_only).run(static_cast<unsigned>(state.range(0)), stop, [](const auto&) {});
         first += seeds;
     }
     state.counters["per_second"] = benchmark::Counter(
@@ -109,7 +111,8 @@ void audit_fleet(benchmark::State& state)
     for (mpz_class& n : moduli) {
         n = random.get_z_bits(660) | 1;
     }
-    keyaudit::search_settings settings{{keyaudit::libc::glibc}};
+    keyaudit::search_settings settings;
+    settings.libcs = {keyaudit::libc::glibc};
     settings.lookup_from = state.range(1) == 0 ? moduli.size() + 1 : 0;
     std::uint32_t first = 1700000000;
     const std::atomic<int> stop{0};

@@ -78,7 +78,13 @@ std::string options_help(const program& p)
     std::string text;
     for (const option_spec& o : p.options) {
         std::string line = option_words(o);
-        line.resize(std::max(line.size() + 1, p.help_column), ' ');
+        // Words that reach the text's column get the text on a line below.
+        if (line.size() + 1 > p.help_column) {
+            line += "\n";
+            line.append(p.help_column, ' ');
+        } else {
+            line.resize(p.help_column, ' ');
+        }
         for (const char c : std::string(o.help)) {
             line += c;
             if (c == '\n') {

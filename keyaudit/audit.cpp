@@ -11,6 +11,7 @@
 #include <mutex>
 #include <thread>
 #include <tuple>
+#include <system_error>
 #include <variant>
 
 namespace keyaudit {
@@ -89,9 +90,15 @@ audit::audit(std::vector<suspect>& suspects, search_settings settings)
     : suspects_(suspects), settings_(std::move(settings))
 {
     std::vector<window> windows;
+    const std::uint32_t from = settings_.resume_from.value_or(0);
     for (const suspect& s : suspects_) {
-        if (s.seeds.first <= s.seeds.last) {
-            windows.push_back(s.seeds);
+        if (std::max(s.seeds.first, from) <= s.seeds.last) {
+            windows.push_back({std::max(s.seeds.first, from), s.seeds.last});
+        }
+        for (const std::uint32_t seed : settings_.found_before) {
+            if (seed < from && holds(s.seeds, seed)) {
+                windows.push_back({seed, seed});
+            }
         }
     }
     windows_ = join_windows(windows);
@@ -238,49 +245,60 @@ void audit::publish(shared& s, const std::function<void(std::size_t)>& found)
     }
 }
 
-void audit::run(unsigned threads, const std::atomic<int>& stop,
-                const std::function<void(const progress&)>& show,
-                const std::function<void(std::size_t)>& found)
+void audit::wait_and_publish(shared& s, const std::function<void(const progress&)>& show,
+                             const std::function<void(std::size_t)>& found)
+{
+    const auto start = std::chrono::steady_clock::now();
+    for (bool running = true; running;) {
+        {
+            std::unique_lock lock(s.mutex);
+            running = !s.finished.wait_for(lock, std::chrono::milliseconds(250), [&s] { return s.running == 0; });
+        }
+        publish(s, found);
+        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+        if (running) {
+            show(progress{s.searched, total_, elapsed.count(), s.found});
+        }
+    }
+}
+
+unsigned audit::run(unsigned threads, const std::atomic<int>& stop,
+                    const std::function<void(const progress&)>& show,
+                    const std::function<void(std::size_t)>& found)
 {
     shared s;
     s.blocks = (total_ + block_seeds - 1) / block_seeds;
     s.done = std::make_unique<std::atomic<bool>[]>(s.blocks);
-    const auto start = std::chrono::steady_clock::now();
     std::vector<std::thread> workers;
-    s.running = threads;
-    try {
-        while (workers.size() < threads) {
-            workers.emplace_back([this, &s, &stop] {
-                work(s, stop);
-                // glibc keeps a finished thread's stack for the next one.
-                foundation::scrub_stack();
-                foundation::clear_vector_registers();
-                const std::lock_guard lock(s.mutex);
-                --s.running;
-                s.finished.notify_all();
-            });
+    auto worker = [this, &s, &stop] {
+        work(s, stop);
+        // glibc keeps a finished thread's stack for the next one.
+        foundation::scrub_stack();
+        foundation::clear_vector_registers();
+        const std::lock_guard lock(s.mutex);
+        --s.running;
+        s.finished.notify_all();
+    };
+    // The threads that start do the work; this one, if none does.
+    while (workers.size() < threads) {
+        {
+            const std::lock_guard lock(s.mutex);
+            ++s.running;
         }
-    } catch (...) {
-        // The threads already started stop at their next block.
-        s.failed = true;
-        for (std::thread& w : workers) {
-            w.join();
+        try {
+            workers.emplace_back(worker);
+        } catch (const std::system_error&) {
+            const std::lock_guard lock(s.mutex);
+            --s.running;
+            break;
         }
-        throw;
     }
     try {
-        for (bool running = true; running;) {
-            {
-                std::unique_lock lock(s.mutex);
-                running = !s.finished.wait_for(lock, std::chrono::milliseconds(250),
-                                               [&s] { return s.running == 0; });
-            }
-            publish(s, found);
-            const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-            if (running) {
-                show(progress{s.searched, total_, elapsed.count(), s.found});
-            }
+        if (workers.empty()) {
+            s.running = 1;
+            worker();
         }
+        wait_and_publish(s, show, found);
     } catch (...) {
         s.failed = true;
         for (std::thread& w : workers) {
@@ -295,9 +313,11 @@ void audit::run(unsigned threads, const std::atomic<int>& stop,
     for (std::uint64_t b = 0; b < s.blocks; ++b) {
         done_[b] = s.done[b] ? 1 : 0;
     }
+    finished_ = s.all_found || std::all_of(done_.begin(), done_.end(), [](std::uint8_t d) { return d != 0; });
     if (s.failure) {
         std::rethrow_exception(s.failure);
     }
+    return workers.empty() ? 1 : static_cast<unsigned>(workers.size());
 }
 
 std::optional<std::uint32_t> audit::searched_through() const

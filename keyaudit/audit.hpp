@@ -40,6 +40,10 @@ struct search_settings {
     // From this many keys on, each stream's whole key is made and looked
     // up, which costs the same for any number of keys.
     std::size_t lookup_from = 1500;
+    // Resuming a stopped search: every window from this seed on, and the
+    // seeds before it at which keys were found.
+    std::optional<std::uint32_t> resume_from;
+    std::vector<std::uint32_t> found_before;
 };
 
 class audit {
@@ -50,19 +54,25 @@ public:
     // every key is found, or stop turns nonzero. From the calling thread,
     // calls show about four times a second and found with each key's index
     // as soon as it is proven, in the order of the seeds. Rethrows what a
-    // thread threw.
-    void run(unsigned threads, const std::atomic<int>& stop,
-             const std::function<void(const progress&)>& show,
-             const std::function<void(std::size_t)>& found = {});
+    // thread threw. Returns the number of threads that ran: when the
+    // system starts fewer, the search runs on those, on this one if none.
+    unsigned run(unsigned threads, const std::atomic<int>& stop,
+                 const std::function<void(const progress&)>& show,
+                 const std::function<void(std::size_t)>& found = {});
 
     // The last seed before which every seed was searched, in the order of
     // the joined windows; nothing when not even the first was.
     std::optional<std::uint32_t> searched_through() const;
 
+    // True when run searched every seed, or found every key.
+    bool finished() const { return finished_; }
+
 private:
     struct shared;
     struct hit;
     void work(shared& s, const std::atomic<int>& stop);
+    void wait_and_publish(shared& s, const std::function<void(const progress&)>& show,
+                          const std::function<void(std::size_t)>& found);
     std::vector<hit> check_block(std::uint64_t block) const;
     void publish(shared& s, const std::function<void(std::size_t)>& found);
     std::uint32_t seed_at(std::uint64_t index) const;
@@ -73,6 +83,7 @@ private:
     std::vector<std::uint64_t> starts_;  // index of each window's first seed
     std::uint64_t total_ = 0;
     std::vector<std::uint8_t> done_;     // per block, once run returns
+    bool finished_ = false;
     std::unordered_multimap<mp_limb_t, std::size_t> by_low_limb_;  // keys by N's lowest limb
 };
 

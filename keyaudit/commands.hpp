@@ -1,15 +1,11 @@
 #pragma once
 // What keyaudit does with its command line.
+#include "foundation/stop_signals.hpp"
 #include "keyaudit/options.hpp"
 
 namespace keyaudit {
 
-inline constexpr int exit_compromised = 1;
-inline constexpr int exit_trouble = 2;
-
-// Audits the files and returns the exit status: 1 when a key is
-// compromised, else 128 plus the signal's number when a stop signal came,
-// else 2 when an input could not be read or had an empty window, else 0.
-int run(const options& o);
+// Runs the action and returns the exit status.
+int run(const options& o, const foundation::stop_flag& stop);
 
 }  // namespace keyaudit

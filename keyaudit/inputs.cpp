@@ -1,193 +1,390 @@
 #include "keyaudit/inputs.hpp"
 
-#include "foundation/diagnostics.hpp"
-#include "keyaudit/stop_signals.hpp"
-#include "keyfile/key_file.hpp"
+#include "keyaudit/old_key_file.hpp"
+#include "keyaudit/report.hpp"
+#include "keyfile/key_check.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
-#include <iterator>
-#include <stdexcept>
+#include <map>
 #include <system_error>
+#include <unordered_set>
+#include <utility>
 
 namespace keyaudit {
 
 namespace {
 
 namespace fs = std::filesystem;
+using foundation::stop_flag;
 
-// A name to read, whether a folder walk found it, and why it cannot be
-// read when that is known already.
-struct named {
-    std::string path;
-    bool found_in_folder;
-    std::string error;
+std::string name_of(const std::string& path) { return path == "-" ? "(standard input)" : path; }
+
+// The names in order, each once.
+class name_list {
+public:
+    explicit name_list(const stop_flag& stop) : stop_(stop) {}
+
+    void add(named n)
+    {
+        if (n.what != input::state::unread || seen_.insert(n.path).second) {
+            names_.push_back(std::move(n));
+        }
+    }
+    void add(const std::string& path, named::origin from) { add(named{path, name_of(path), from, {}, {}}); }
+    void fail(const std::string& path, named::origin from, input::state what, const std::string& why)
+    {
+        add(named{path, name_of(path), from, what, why});
+    }
+    bool stopped() const { return stop_ != 0; }
+    std::vector<named> take() { return std::move(names_); }
+
+private:
+    const stop_flag& stop_;
+    std::vector<named> names_;
+    std::unordered_set<std::string> seen_;
 };
 
-window window_for(const options& o, const keyfile::source& in)
+std::string message(const std::error_code& e) { return e.message(); }
+
+// One entry of a folder: a file to read, a folder to walk, or what is
+// said of it.
+void take_entry(const fs::directory_entry& entry, std::vector<named>& files, std::vector<std::string>& folders)
 {
-    const std::int64_t time = o.from && o.to ? 0 : in.modified();
-    const std::int64_t before = std::int64_t{86400} * o.days;
+    const std::string path = entry.path().string();
+    auto skip = [&](input::state what, const std::string& why) {
+        files.push_back(named{path, path, named::origin::folder, what, why});
+    };
+    std::error_code error;
+    const fs::file_status own = entry.symlink_status(error);
+    if (error) {
+        skip(input::state::failed, "cannot examine it: " + message(error));
+        return;
+    }
+    if (fs::is_directory(own)) {
+        folders.push_back(path);
+        return;
+    }
+    const fs::file_status target = fs::is_symlink(own) ? entry.status(error) : own;
+    if (fs::is_symlink(own) && error) {
+        skip(error == std::errc::no_such_file_or_directory ? input::state::skipped : input::state::failed,
+             error == std::errc::no_such_file_or_directory ? "a dangling link"
+                                                           : "cannot examine it: " + message(error));
+    } else if (fs::is_directory(target)) {
+        skip(input::state::skipped, "a link to a folder, not followed");
+    } else if (fs::is_regular_file(target)) {
+        files.push_back(named{path, path, named::origin::folder, input::state::unread, {}});
+    } else {
+        skip(input::state::skipped, "not a regular file");
+    }
+}
+
+// A folder's files, sorted by path, its own folders walked in turn.
+void walk(const std::string& folder, name_list& names)
+{
+    std::vector<named> files;
+    std::vector<std::string> pending{folder};
+    while (!pending.empty() && !names.stopped()) {
+        const std::string here = std::move(pending.back());
+        pending.pop_back();
+        std::error_code error;
+        fs::directory_iterator it(here, error);
+        for (const fs::directory_iterator end; !error && it != end && !names.stopped(); it.increment(error)) {
+            take_entry(*it, files, pending);
+        }
+        if (error) {
+            files.push_back(named{here, here, named::origin::folder, input::state::failed,
+                                  "cannot list the folder: " + message(error)});
+        }
+    }
+    if (names.stopped()) {
+        names.add(named{folder, folder, named::origin::command_line, input::state::unread, {}});
+        return;
+    }
+    std::sort(files.begin(), files.end(), [](const named& a, const named& b) { return a.path < b.path; });
+    for (named& file : files) {
+        names.add(std::move(file));
+    }
+}
+
+// Splits what the list holds into names as it comes.
+class list_reader {
+public:
+    list_reader(const options& o, name_list& names)
+        : list_name_(name_of(*o.files_from)), end_(o.null_separated ? '\0' : '\n'), names_(names)
+    {
+    }
+
+    void take(std::string_view text)
+    {
+        for (std::size_t from = 0;;) {
+            const std::size_t end = text.find(end_, from);
+            if (end == std::string_view::npos) {
+                partial_.append(text.substr(from));
+                return;
+            }
+            partial_.append(text.substr(from, end - from));
+            finish_line();
+            from = end + 1;
+        }
+    }
+
+    void finish()
+    {
+        if (!partial_.empty()) {
+            finish_line();
+        }
+    }
+
+private:
+    void finish_line()
+    {
+        ++line_;
+        const std::string where = list_name_ + ":" + std::to_string(line_);
+        if (partial_.find('\0') != std::string::npos) {
+            names_.add(named{where, where, named::origin::list, input::state::failed, "a name with a NUL byte"});
+        } else if (partial_ == "-") {
+            names_.add(named{where, where, named::origin::list, input::state::failed,
+                             "'-' in a list names no file"});
+        } else if (!partial_.empty()) {
+            names_.add(partial_, named::origin::list);
+        }
+        partial_.clear();
+    }
+
+    std::string list_name_;
+    char end_;
+    name_list& names_;
+    std::string partial_;
+    std::size_t line_ = 0;
+};
+
+int open_list(const std::string& path, const stop_flag& stop)
+{
+    if (path == "-") {
+        return STDIN_FILENO;
+    }
+    int fd = -1;
+    while ((fd = open(path.c_str(), O_RDONLY | O_CLOEXEC)) < 0 && errno == EINTR && stop == 0) {
+    }
+    return fd;
+}
+
+bool is_regular(int fd)
+{
+    struct stat st {};
+    return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Returns false when the list cannot be given again.
+bool read_list(const options& o, name_list& names, const stop_flag& stop)
+{
+    const std::string& path = *o.files_from;
+    auto failed = [&](int err) {
+        names.fail(path, named::origin::command_line, input::state::failed,
+                   "cannot read the list: " + std::generic_category().message(err));
+    };
+    const int fd = open_list(path, stop);
+    if (fd < 0) {
+        stop != 0 && errno == EINTR ? names.add(named{path, name_of(path), named::origin::command_line,
+                                                      input::state::unread, {}})
+                                    : failed(errno);
+        return path != "-";
+    }
+    const bool repeatable = path != "-" && is_regular(fd);
+    list_reader reader(o, names);
+    char buffer[65536];
+    for (;;) {
+        if (stop != 0) {
+            names.add(named{path, name_of(path), named::origin::command_line, input::state::unread, {}});
+            break;
+        }
+        if (!foundation::readable_unless_stopped(fd, stop)) {
+            continue;
+        }
+        const ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            failed(errno);
+            break;
+        }
+        if (got == 0) {
+            reader.finish();
+            break;
+        }
+        reader.take(std::string_view(buffer, static_cast<std::size_t>(got)));
+    }
+    if (fd != STDIN_FILENO) {
+        (void)close(fd);
+    }
+    return repeatable;
+}
+
+}  // namespace
+
+collected collect_names(const options& o, const stop_flag& stop)
+{
+    name_list names(stop);
+    collected result;
+    for (const std::string& path : o.files) {
+        std::error_code error;
+        if (o.recursive && path != "-" && fs::is_directory(path, error)) {
+            walk(path, names);
+        } else {
+            names.add(path, named::origin::command_line);
+        }
+        result.repeatable = result.repeatable && path != "-";
+    }
+    if (o.files_from) {
+        result.repeatable = read_list(o, names, stop) && result.repeatable;
+    }
+    result.names = names.take();
+    return result;
+}
+
+namespace {
+
+window window_for(const options& o, std::int64_t time)
+{
+    const std::int64_t before = std::int64_t{86400} * o.days.value_or(1);
     const std::int64_t first = o.from ? *o.from : std::clamp<std::int64_t>(time - before, 0, last_seed);
     const std::int64_t last = o.to ? *o.to : std::clamp<std::int64_t>(time, 0, last_seed);
     return {static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(last)};
 }
 
-std::string period(const window& w)
-{
-    return "from " + utc_text(w.first) + " to " + utc_text(w.last);
-}
+std::string period(const window& w) { return "from " + utc_text(w.first) + " to " + utc_text(w.last); }
 
-void fail(input& in, const std::string& message, const std::string& reason)
-{
-    foundation::report(std::runtime_error(message));
-    in.what = input::state::failed;
-    in.error = reason;
-}
-
-void read_key(const options& o, input& in)
-{
-    const keyfile::source file(in.path, &stop_signal);
-    keyfile::read_key_result key;
-    file.read(key, &stop_signal);
-    const window seeds = window_for(o, file);
-    if (seeds.first > seeds.last) {
-        const std::string why = "the window " + period(seeds) + " is empty";
-        fail(in, in.name + ": " + why, why);
-        return;
-    }
-    in.n = key.n;
-    in.seeds = seeds;
-    in.what = input::state::ready;
-}
-
-// Reads one input; false when it is a file of a folder that is no key.
-bool read_input(const options& o, const named& what, input& in)
-{
-    if (!what.error.empty()) {
-        fail(in, "cannot read " + in.name + ": " + what.error, what.error);
-        return true;
-    }
-    try {
-        std::error_code error;
-        if (what.path != "-" && fs::is_directory(what.path, error)) {
-            const std::string why = "a folder; -r audits the keys in it";
-            fail(in, in.name + ": " + why, why);
-            return true;
+// An open file, closed at the end of the scope.
+class open_file {
+public:
+    open_file(const std::string& path, const stop_flag& stop) : fd_(STDIN_FILENO)
+    {
+        if (path == "-") {
+            return;
         }
-        read_key(o, in);
-    } catch (const keyfile::interrupted&) {
-    } catch (const keyfile::key_error& e) {
-        if (what.found_in_folder) {
-            return false;
-        }
-        fail(in, e.what(), e.reason());
-    } catch (const std::system_error& e) {
-        fail(in, e.what(), e.code().message());
-    }
-    return true;
-}
-
-void walk(const std::string& folder, std::vector<named>& names)
-{
-    std::vector<std::string> found;
-    std::error_code error;
-    for (fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, error), end;
-         !error && it != end; it.increment(error)) {
-        if (it->is_regular_file(error) || it->is_symlink(error)) {
-            found.push_back(it->path().string());
-        }
-    }
-    if (error) {
-        names.push_back({folder, false, error.message()});
-        return;
-    }
-    std::sort(found.begin(), found.end());
-    for (std::string& path : found) {
-        // A link to a folder is not followed: is_regular_file follows it to
-        // a file only.
-        if (fs::is_regular_file(path, error)) {
-            names.push_back({std::move(path), true, {}});
-        }
-    }
-}
-
-std::vector<std::string> listed(const options& o)
-{
-    const int fd = *o.files_from == "-" ? STDIN_FILENO : open(o.files_from->c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        throw std::system_error(errno, std::generic_category(), "cannot read the list " + *o.files_from);
-    }
-    std::string text;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t got = read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR && stop_signal == 0) {
-            continue;
-        }
-        if (got <= 0) {
-            const int err = got < 0 ? errno : 0;
-            if (fd != STDIN_FILENO) {
-                (void)close(fd);
+        while ((fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC)) < 0 && errno == EINTR) {
+            if (stop != 0) {
+                throw keyfile::interrupted();
             }
-            if (err != 0) {
-                throw std::system_error(err, std::generic_category(), "cannot read the list " + *o.files_from);
-            }
-            break;
         }
-        text.append(buffer, static_cast<std::size_t>(got));
-    }
-    std::vector<std::string> names;
-    const char end = o.null_separated ? '\0' : '\n';
-    for (std::size_t from = 0; from < text.size();) {
-        const std::size_t to = std::min(text.find(end, from), text.size());
-        if (to > from) {
-            names.push_back(text.substr(from, to - from));
+        if (fd_ < 0) {
+            throw std::system_error(errno, std::generic_category());
         }
-        from = to + 1;
     }
-    return names;
-}
+    ~open_file()
+    {
+        if (fd_ > STDIN_FILENO) {
+            (void)close(fd_);
+        }
+    }
+    open_file(const open_file&) = delete;
+    open_file& operator=(const open_file&) = delete;
+    int fd() const { return fd_; }
 
-std::vector<named> names_of(const options& o)
-{
-    std::vector<std::string> given = o.files;
-    if (o.files_from) {
-        std::vector<std::string> list = listed(o);
-        given.insert(given.end(), std::make_move_iterator(list.begin()), std::make_move_iterator(list.end()));
-    }
-    std::vector<named> names;
-    std::error_code error;
-    for (std::string& path : given) {
-        if (o.recursive && path != "-" && fs::is_directory(path, error)) {
-            walk(path, names);
-        } else {
-            names.push_back({std::move(path), false, {}});
+private:
+    int fd_;
+};
+
+using identity = std::pair<dev_t, ino_t>;
+
+class reader {
+public:
+    reader(const options& o, const stop_flag& stop) : o_(o), stop_(stop) {}
+
+    void read(const named& what, input& in)
+    {
+        in.what = what.what;
+        in.error = what.error;
+        if (what.what != input::state::unread) {
+            return;
+        }
+        try {
+            const open_file file(what.path, stop_);
+            struct stat st {};
+            if (fstat(file.fd(), &st) != 0) {
+                throw std::system_error(errno, std::generic_category());
+            }
+            if (S_ISDIR(st.st_mode)) {
+                fail(in, "a folder; -r audits the keys in it");
+                return;
+            }
+            if (const auto [it, fresh] = seen_.emplace(identity{st.st_dev, st.st_ino}, in.name); !fresh) {
+                skip(in, "the same file as " + keyaudit::quoted(it->second));
+                return;
+            }
+            read_as_key(what, file.fd(), st, in);
+        } catch (const keyfile::interrupted&) {
+            in.what = input::state::unread;
+        } catch (const keyfile::key_error& e) {
+            fail(in, e.reason());
+        } catch (const std::system_error& e) {
+            fail(in, e.code().message());
         }
     }
-    return names;
-}
+
+private:
+    static void fail(input& in, const std::string& why)
+    {
+        in.what = input::state::failed;
+        in.error = why;
+    }
+    static void skip(input& in, const std::string& why)
+    {
+        in.what = input::state::skipped;
+        in.error = why;
+    }
+
+    void read_as_key(const named& what, int fd, const struct stat& st, input& in) const
+    {
+        keyfile::read_key_result key;
+        const std::int64_t size = S_ISREG(st.st_mode) && st.st_size > 0 ? st.st_size : -1;
+        if (read_key_leniently(fd, size, in.name, key, stop_) == key_kind::not_a_key) {
+            what.from == named::origin::command_line ? fail(in, "not a key") : skip(in, "not a key");
+            return;
+        }
+        try {
+            keyfile::check_key(key, in.name, keyfile::small_factors::left_to_caller);
+        } catch (const keyfile::key_error& e) {
+            fail(in, "not a valid key: " + e.problem());
+            return;
+        }
+        const window seeds = window_for(o_, st.st_mtime);
+        if (seeds.first > seeds.last) {
+            fail(in, "the window " + period(seeds) + " is empty");
+            return;
+        }
+        in.whole = key.whole;
+        in.n = key.n;
+        in.seeds = seeds;
+        in.what = input::state::ready;
+    }
+
+    const options& o_;
+    const stop_flag& stop_;
+    std::map<identity, std::string> seen_;
+};
 
 }  // namespace
 
-gathered gather_inputs(const options& o)
+std::vector<input> read_inputs(const options& o, const std::vector<named>& names, const stop_flag& stop)
 {
-    gathered g;
-    for (const named& what : names_of(o)) {
-        input in;
-        in.path = what.path;
-        in.name = what.path == "-" ? "(standard input)" : what.path;
-        if (stop_signal != 0 || read_input(o, what, in)) {
-            g.inputs.push_back(std::move(in));
-        } else {
-            ++g.skipped;
+    std::vector<input> inputs(names.size());
+    reader read(o, stop);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        inputs[i].path = names[i].path;
+        inputs[i].name = names[i].name;
+        if (stop == 0 || names[i].what != input::state::unread) {
+            read.read(names[i], inputs[i]);
         }
     }
-    return g;
+    return inputs;
 }
 
 }  // namespace keyaudit

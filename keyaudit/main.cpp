@@ -1,12 +1,18 @@
 // keyaudit: finds the keys the clock-seeded generator made, and recovers them.
 #include "keyaudit/commands.hpp"
 #include "keyaudit/options.hpp"
-#include "keyaudit/stop_signals.hpp"
+
+#include <csignal>
 
 int main(int argc, char** argv)
 {
-    return foundation::run_program(keyaudit::program, argc, argv, [](int count, char** words) {
-        keyaudit::catch_stop_signals(false);
-        return keyaudit::run(keyaudit::parse_options(count, words));
+    foundation::stop_flag stop{0};
+    return foundation::run_program(keyaudit::program, argc, argv, [&stop](int count, char** words) {
+        // A reader that goes away is a failed write, not the end of the
+        // audit: the status must still tell of a compromised key.
+        (void)std::signal(SIGPIPE, SIG_IGN);
+        foundation::own_stop_signals(foundation::stop_policy::note, stop);
+        foundation::stop_breaks_calls(true);
+        return keyaudit::run(keyaudit::parse_options(count, words), stop);
     });
 }

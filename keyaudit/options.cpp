@@ -1,8 +1,8 @@
 #include "keyaudit/options.hpp"
 
-#include "keyaudit/seed_window.hpp"
 #include "foundation/diagnostics.hpp"
-#include "keyaudit/commands.hpp"
+#include "keyaudit/outcome.hpp"
+#include "keyaudit/seed_window.hpp"
 
 #include <algorithm>
 #include <stdexcept>
@@ -22,6 +22,7 @@ enum long_only {
     exact_option,
     files_from_option,
     json_option,
+    resume_option,
 };
 
 const foundation::option_spec option_table[] = {
@@ -51,6 +52,9 @@ const foundation::option_spec option_table[] = {
      "(-: standard input)"},
     {'0', "null", nullptr, "with --files-from, names end with NUL, not a line feed"},
     {json_option, "json", nullptr, "one JSON object per input and line"},
+    {resume_option, "resume", "@S[,@SEED...]",
+     "go on from where a stopped run left off, as its\n"
+     "last words say"},
     {'j', "jobs", "N", "search with N threads (default: every processor)"},
     {'q', "quiet", nullptr, "no progress line"},
     {'h', "help", nullptr, "print this help and exit"},
@@ -87,6 +91,30 @@ unsigned count(const std::string& text, const char* what, unsigned most)
     return static_cast<unsigned>(std::stoul(text));
 }
 
+// @S, then the seeds where keys were found: "@S,@X,@Y".
+resume_point resume_at(const std::string& text)
+{
+    resume_point point;
+    std::size_t from = 0;
+    for (bool first = true;; first = false) {
+        const std::size_t comma = text.find(',', from);
+        const std::string part = text.substr(from, comma == std::string::npos ? comma : comma - from);
+        if (part.empty() || part.front() != '@') {
+            throw usage_error("not a point to resume at: " + text);
+        }
+        const std::uint32_t second = when(part, bound::from);
+        if (first) {
+            point.first = second;
+        } else {
+            point.found.push_back(second);
+        }
+        if (comma == std::string::npos) {
+            return point;
+        }
+        from = comma + 1;
+    }
+}
+
 void check_combination(const options& o)
 {
     if (o.action != verb::audit) {
@@ -104,7 +132,7 @@ void check_combination(const options& o)
     if (o.null_separated && !o.files_from) {
         throw usage_error("-0 goes with --files-from");
     }
-    if (o.days != 1 && o.from) {
+    if (o.days && o.from) {
         throw usage_error("--days does not go with --from");
     }
     if (o.from && o.to && *o.from > *o.to) {
@@ -123,10 +151,10 @@ void check_combination(const options& o)
 
 const foundation::program program{
     "keyaudit",
-    exit_trouble,
+    exit_not_audited,
     "usage: keyaudit [-qr] [-j N] [--json] [--libc NAMES] [--exact]\n"
     "                [--from WHEN] [--to WHEN | --days N] [--files-from LIST [-0]]\n"
-    "                [--recover [-o FILE]] FILE...\n"
+    "                [--recover [-o FILE]] [--resume @S[,@SEED...]] FILE...\n"
     "       keyaudit -h | -V\n",
     "Find the keys that keygen's clock-seeded predecessor made, by replaying\n"
     "its random stream for every second of a window, and recover them.\n"
@@ -180,6 +208,9 @@ options parse_options(int argc, char** argv)
             break;
         case json_option:
             o.json = true;
+            break;
+        case resume_option:
+            o.resume = resume_at(arg);
             break;
         case 'j':
             o.threads = count(arg, "threads", 1024);

@@ -12,6 +12,13 @@ namespace keyaudit {
 
 enum class verb { audit, help, version };
 
+// Where an earlier run that a signal stopped left its search: every window
+// starts at first, and the seeds at which it found keys are searched again.
+struct resume_point {
+    std::uint32_t first = 0;
+    std::vector<std::uint32_t> found;
+};
+
 struct options {
     verb action = verb::audit;
     std::optional<std::uint32_t> from;  // without it, a file's time less a day
@@ -21,12 +28,13 @@ struct options {
     bool recover = false;
     std::vector<libc> libcs = default_libcs();
     bool exact = false;  // GMP's test on every candidate
-    unsigned days = 1;   // the window before a file's time, without --from
+    std::optional<unsigned> days;  // the window before a file's time, without --from; 1 by default
     bool recursive = false;
     std::optional<std::string> files_from;  // a list of names; "-": standard input
     bool null_separated = false;
     bool json = false;
     std::string output;  // where --recover writes; "": standard output
+    std::optional<resume_point> resume;
     std::vector<std::string> files;
 };
 

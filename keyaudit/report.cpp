@@ -23,10 +23,10 @@ std::string names(const std::vector<libc>& libcs)
 }
 
 // "b", or "b and 3 more"
-std::string others(const std::vector<input>& inputs, const std::vector<std::size_t>& which)
+std::string others(const std::vector<input>& inputs, const std::vector<std::size_t>& which, std::size_t count)
 {
     const std::string first = quoted(inputs[which.front()].name);
-    return which.size() == 1 ? first : first + " and " + std::to_string(which.size() - 1) + " more";
+    return count <= 1 ? first : first + " and " + std::to_string(count - 1) + " more";
 }
 
 // What the line says of the search: the part of the window searched, and
@@ -39,7 +39,7 @@ struct searched {
 searched how_far(const suspect& key, const search_end& end)
 {
     const window& w = key.seeds;
-    if (!end.stopped || (end.through && *end.through >= w.last)) {
+    if ((!end.stopped && end.failure.empty()) || (end.through && *end.through >= w.last)) {
         return {w, false};
     }
     if (end.through && *end.through >= w.first) {
@@ -48,30 +48,45 @@ searched how_far(const suspect& key, const search_end& end)
     return {std::nullopt, true};
 }
 
+std::string search_text(const suspect& key, const search_end& end)
+{
+    if (key.made_at) {
+        return "COMPROMISED: made at " + utc_text(*key.made_at) + " (seed " + std::to_string(*key.made_at) +
+               ", " + libc_name(key.made_by) + ")";
+    }
+    const searched s = how_far(key, end);
+    if (!end.failure.empty() && s.interrupted) {
+        return "error: not searched to the end: " + end.failure;
+    }
+    if (!s.part) {
+        return "not searched (interrupted)";
+    }
+    return "not found from " + utc_text(s.part->first) + " to " + utc_text(s.part->last) + " (" +
+           names(end.libcs) + ")" + (s.interrupted ? " (interrupted)" : "");
+}
+
 std::string text_line(const std::vector<input>& inputs, std::size_t i, const suspect* key,
                       const search_end& end)
 {
     const input& in = inputs[i];
     std::string line = quoted(in.name) + ": ";
-    if (in.what == input::state::unread) {
+    switch (in.what) {
+    case input::state::unread:
         return line + "not read (interrupted)";
-    }
-    if (in.what == input::state::failed) {
+    case input::state::skipped:
+        return line + "skipped: " + in.error;
+    case input::state::failed:
         return line + "error: " + in.error;
+    case input::state::ready:
+        break;
     }
     if (!in.shares_with.empty()) {
-        line += "COMPROMISED: shares a prime with " + others(inputs, in.shares_with);
-    } else if (key->made_at) {
-        line += "COMPROMISED: made at " + utc_text(*key->made_at) + " (seed " +
-                std::to_string(*key->made_at) + ", " + libc_name(key->made_by) + ")";
-    } else if (const searched s = how_far(*key, end); s.part) {
-        line += "not found from " + utc_text(s.part->first) + " to " + utc_text(s.part->last) + " (" +
-                names(end.libcs) + ")" + (s.interrupted ? " (interrupted)" : "");
+        line += "COMPROMISED: shares a prime with " + others(inputs, in.shares_with, in.shares_with_count);
     } else {
-        line += "not searched (interrupted)";
+        line += search_text(*key, end);
     }
     if (!in.same_key_as.empty()) {
-        line += "; same key as " + others(inputs, in.same_key_as);
+        line += "; same key as " + others(inputs, in.same_key_as, in.same_key_count);
     }
     return line;
 }
@@ -94,8 +109,12 @@ void search_fields(json& line, const suspect& key, const search_end& end)
         line["made_at"] = utc_text(*key.made_at, iso_time);
         return;
     }
-    line["status"] = "not_found";
     const searched s = how_far(key, end);
+    const bool failed = !end.failure.empty() && s.interrupted;
+    line["status"] = failed ? "error" : "not_found";
+    if (failed) {
+        line["error"] = "not searched to the end: " + end.failure;
+    }
     if (s.part) {
         line["from"] = utc_text(s.part->first, iso_time);
         line["to"] = utc_text(s.part->last, iso_time);
@@ -104,8 +123,27 @@ void search_fields(json& line, const suspect& key, const search_end& end)
     std::transform(end.libcs.begin(), end.libcs.end(), libcs.begin(),
                    [](libc which) { return std::string(libc_name(which)); });
     line["libcs"] = libcs;
-    if (s.interrupted) {
+    if (s.interrupted && !failed) {
         line["interrupted"] = true;
+    }
+}
+
+void state_fields(json& line, const input& in)
+{
+    switch (in.what) {
+    case input::state::unread:
+        line["status"] = "error";
+        line["error"] = "not read";
+        line["interrupted"] = true;
+        break;
+    case input::state::skipped:
+        line["status"] = "skipped";
+        line["reason"] = in.error;
+        break;
+    default:
+        line["status"] = "error";
+        line["error"] = in.error;
+        break;
     }
 }
 
@@ -116,20 +154,19 @@ std::string json_line(const std::vector<input>& inputs, std::size_t i, const sus
     json line;
     line["file"] = in.name;
     if (in.what != input::state::ready) {
-        line["status"] = "error";
-        line["error"] = in.what == input::state::failed ? in.error : "not read";
-        if (in.what == input::state::unread) {
-            line["interrupted"] = true;
-        }
+        state_fields(line, in);
     } else if (!in.shares_with.empty()) {
         line["status"] = "compromised";
         line["reason"] = "shared_prime";
         line["shares_with"] = file_names(inputs, in.shares_with);
+        line["shares_with_count"] = in.shares_with_count;
+        line["shared_prime_group"] = in.shared_group;
     } else {
         search_fields(line, *key, end);
     }
     if (!in.same_key_as.empty()) {
         line["same_key_as"] = file_names(inputs, in.same_key_as);
+        line["same_key_count"] = in.same_key_count;
     }
     // A name that is not UTF-8 still makes valid JSON, its stray bytes
     // shown as U+FFFD.
@@ -168,6 +205,14 @@ std::string quoted(const std::string& name)
         }
     }
     return text + "'";
+}
+
+std::string shell_word(const std::string& word)
+{
+    if (!word.empty() && (word.front() == '~' || word.front() == '=') && plain(word)) {
+        return "'" + word + "'";
+    }
+    return word == "(standard input)" ? "'" + word + "'" : quoted(word);
 }
 
 std::string report_line(bool json, const std::vector<input>& inputs, std::size_t i,

@@ -14,7 +14,8 @@ namespace keyaudit {
 struct search_end {
     std::vector<libc> libcs;
     std::optional<std::uint32_t> through;  // every seed up to it searched
-    bool stopped = false;
+    bool stopped = false;                  // by a signal, before its end
+    std::string failure;                   // why it could not go on, if it could not
 };
 
 // Input i's line, without its line feed; key is its search, if it had one.
@@ -25,5 +26,8 @@ std::string report_line(bool json, const std::vector<input>& inputs, std::size_t
 // single quotes, or as $'...' when it holds control characters. A line
 // then cannot be misread, whatever the name holds.
 std::string quoted(const std::string& name);
+
+// The same for a word of a command line: a leading ~ or = is quoted too.
+std::string shell_word(const std::string& word);
 
 }  // namespace keyaudit

@@ -8,17 +8,15 @@ namespace keyfile {
 
 namespace {
 
-constexpr unsigned long factor_bound = 1000000;
-
 const std::vector<unsigned long>& primes_below_bound()
 {
     static const std::vector<unsigned long> primes = [] {
-        std::vector<bool> composite(factor_bound, false);
+        std::vector<bool> composite(small_factor_bound, false);
         std::vector<unsigned long> found;
-        for (unsigned long i = 2; i < factor_bound; ++i) {
+        for (unsigned long i = 2; i < small_factor_bound; ++i) {
             if (!composite[i]) {
                 found.push_back(i);
-                for (unsigned long j = i * i; j < factor_bound; j += i) {
+                for (unsigned long j = i * i; j < small_factor_bound; j += i) {
                     composite[j] = true;
                 }
             }
@@ -28,16 +26,10 @@ const std::vector<unsigned long>& primes_below_bound()
     return primes;
 }
 
-bool has_factor_below_bound(const mpz_class& n)
-{
-    return std::ranges::any_of(primes_below_bound(), [&n](unsigned long p) {
-        return mpz_divisible_ui_p(n.get_mpz_t(), p) != 0;
-    });
-}
-
 struct checker {
     const read_key_result& key;
     const std::string& name;
+    small_factors factors;
 
     void require(bool condition, std::size_t first_line, const std::string& what) const
     {
@@ -78,16 +70,23 @@ struct checker {
         require(mpz_perfect_square_p(n.get_mpz_t()) == 0, first_public_line, "N is a square");
         require(mpz_probab_prime_p(n.get_mpz_t(), check_reps) == 0, first_public_line,
                 "N is prime");
-        require(!has_factor_below_bound(n), first_public_line,
+        require(factors == small_factors::left_to_caller || !has_small_factor(n), first_public_line,
                 "N has a prime factor below 1000000");
     }
 };
 
 }  // namespace
 
-void check_key(const read_key_result& key, const std::string& name)
+bool has_small_factor(const mpz_class& n)
 {
-    const checker check{key, name};
+    return std::ranges::any_of(primes_below_bound(), [&n](unsigned long p) {
+        return mpz_divisible_ui_p(n.get_mpz_t(), p) != 0;
+    });
+}
+
+void check_key(const read_key_result& key, const std::string& name, small_factors factors)
+{
+    const checker check{key, name, factors};
     if (key.whole) {
         check.whole();
     } else {

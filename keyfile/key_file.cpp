@@ -1,17 +1,14 @@
 #include "keyfile/key_file.hpp"
 
 #include "foundation/output.hpp"
+#include "foundation/stop_signals.hpp"
 
 #include <fcntl.h>
-#include <limits.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
-#include <csignal>
+#include <cstdint>
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
@@ -29,121 +26,22 @@ std::string directory_of(const std::string& path)
     return parent.empty() ? "." : parent;
 }
 
-// A file this run has created and not yet put in place, for the signal
-// handler: it removes the file and lets the signal end the run. Once the
-// key is complete at its name, a signal changes nothing and the run ends
-// as it would have. A handler the program had before goes on handling the
-// signal whenever no file is being written.
-enum file_state : int { idle, writing, committed };
-volatile std::sig_atomic_t state = idle;
-int pending_folder = -1;
-std::array<char, NAME_MAX + 1> pending_name{};
-
-constexpr std::array<int, 3> cleanup_signals{SIGINT, SIGTERM, SIGHUP};
-std::array<struct sigaction, cleanup_signals.size()> before{};
-
-void die_of(int signo)
-{
-    // Blocked while the handler runs, the signal is taken again at its
-    // return, now with the default action.
-    (void)std::signal(signo, SIG_DFL);
-    (void)raise(signo);
-}
-
-extern "C" void on_signal(int signo)
-{
-    if (state == writing) {
-        (void)unlinkat(pending_folder, pending_name.data(), 0);
-        die_of(signo);
-        return;
-    }
-    std::size_t i = 0;
-    while (cleanup_signals[i] != signo) {
-        ++i;
-    }
-    const auto earlier = before[i].sa_handler;
-    if (earlier == SIG_IGN || (earlier == SIG_DFL && state == committed)) {
-        return;
-    }
-    if (earlier == SIG_DFL) {
-        die_of(signo);
-        return;
-    }
-    earlier(signo);
-}
-
-void install_handlers()
-{
-    static bool installed = false;
-    if (installed) {
-        return;
-    }
-    struct sigaction action {};
-    action.sa_handler = on_signal;
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    for (std::size_t i = 0; i < cleanup_signals.size(); ++i) {
-        (void)sigaction(cleanup_signals[i], &action, &before[i]);
-    }
-    installed = true;
-}
-
-// Keeps the handler from seeing a file half recorded.
-class signals_held {
-public:
-    signals_held()
-    {
-        sigset_t held;
-        sigemptyset(&held);
-        for (const int signo : cleanup_signals) {
-            sigaddset(&held, signo);
-        }
-        (void)pthread_sigmask(SIG_BLOCK, &held, &old_);
-    }
-    ~signals_held() { (void)pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
-    signals_held(const signals_held&) = delete;
-    signals_held& operator=(const signals_held&) = delete;
-
-private:
-    sigset_t old_{};
-};
-
-// For the handler; called with the signals held.
-void record_pending(int folder, const std::string& name)
-{
-    pending_folder = folder;
-    const std::size_t size = name.copy(pending_name.data(), pending_name.size() - 1);
-    pending_name[size] = '\0';
-    state = writing;
-}
-
 // Removes the file being written unless it was put in place.
 class unfinished_file {
 public:
     unfinished_file() = default;
-    // A file put in place stays committed: a signal until exit changes
-    // nothing, and the run ends as it would have.
     ~unfinished_file()
     {
-        const signals_held held;
-        if (state == writing) {
-            (void)unlinkat(pending_folder, pending_name.data(), 0);
-            state = idle;
-        }
+        const foundation::stop_signals_held held;
+        foundation::file_abandoned();
     }
     unfinished_file(const unfinished_file&) = delete;
     unfinished_file& operator=(const unfinished_file&) = delete;
 
-    // The key is complete at its name: nothing is undone from here.
-    static void commit() { state = committed; }
+    // The key is complete at its name: nothing is undone from here, and a
+    // signal until exit changes nothing.
+    static void commit() { foundation::file_in_place(); }
 };
-
-// The name of the file written beside the one it replaces; its length does
-// not depend on the target's, so any name that fits can be replaced.
-std::string temporary_template(const std::string& path)
-{
-    return (std::filesystem::path(directory_of(path)) / ".keyfile-XXXXXX").string();
-}
 
 std::string base_name(const std::string& path)
 {
@@ -198,35 +96,44 @@ std::int64_t source::modified() const
     return st.st_mtime;
 }
 
-destination::destination(std::string path, mode_t mode, bool replace, const std::string& noun)
-    : path_(std::move(path)), mode_(mode), replace_(replace),
+destination::destination(std::string path, mode_t mode, bool replace, const std::string& noun,
+                         const std::string& exists_hint)
+    : path_(std::move(path)), name_(base_name(path_)), mode_(mode), replace_(replace),
       failure_("cannot write " + noun + (is_standard_output(path_) ? "" : " to " + path_))
 {
     if (is_standard_output(path_)) {
         return;
     }
     auto fail = [this](int err) { throw std::system_error(err, std::generic_category(), failure_); };
+    // Everything from here goes through the folder opened once, so that a
+    // folder renamed or a link flipped meanwhile cannot send a part of the
+    // work elsewhere. The new name is durable only once the folder is
+    // synced, so a folder that cannot be opened is refused now.
+    folder_ = open(directory_of(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder_ < 0) {
+        fail(errno);
+    }
+    if (name_.empty() || name_ == "." || name_ == "..") {
+        throw std::runtime_error(failure_ + ": not a file name");
+    }
     struct stat st {};
-    if (lstat(path_.c_str(), &st) == 0) {
-        if (!replace_) {
-            fail(EEXIST);
+    if (fstatat(folder_, name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISLNK(st.st_mode)) {
+            throw std::runtime_error(failure_ + ": a symbolic link, which is never followed");
         }
-        // Renaming over a device, a link or a directory would destroy more
-        // than an old key.
+        if (!replace_) {
+            throw std::runtime_error(failure_ + ": " + std::generic_category().message(EEXIST) +
+                                     (exists_hint.empty() ? "" : " (" + exists_hint + ")"));
+        }
+        // Renaming over a device or a directory would destroy more than
+        // an old key.
         if (!S_ISREG(st.st_mode)) {
             throw std::runtime_error(failure_ + ": not a regular file");
         }
     } else if (errno != ENOENT) {
         fail(errno);
     }
-    const std::string folder = directory_of(path_);
-    if (access(folder.c_str(), W_OK | X_OK) != 0) {
-        fail(errno);
-    }
-    // The new name is durable only once the folder is synced, so a folder
-    // that cannot be opened is refused now, before a key is written.
-    folder_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder_ < 0) {
+    if (faccessat(folder_, ".", W_OK | X_OK, 0) != 0) {
         fail(errno);
     }
 }
@@ -241,7 +148,7 @@ destination::~destination()
 void destination::refuse_to_replace(const source& in) const
 {
     struct stat target {};
-    if (is_standard_output(path_) || lstat(path_.c_str(), &target) != 0) {
+    if (is_standard_output(path_) || fstatat(folder_, name_.c_str(), &target, AT_SYMLINK_NOFOLLOW) != 0) {
         return;
     }
     const auto [device, inode] = in.identity();
@@ -259,23 +166,49 @@ std::string destination::write(const line_writer& write) const
     return write_file(write);
 }
 
+namespace {
+
+// A name for the file written beside the one it replaces. O_EXCL makes it
+// safe whatever its letters; they only need to differ between tries. Its
+// length does not depend on the target's, so any name that fits can be
+// replaced.
+std::string temporary_name(unsigned attempt)
+{
+    static constexpr char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    int here = 0;
+    std::uint64_t mix = (static_cast<std::uint64_t>(getpid()) << 32) ^ reinterpret_cast<std::uintptr_t>(&here) ^
+                        (std::uint64_t{attempt} * 0x9e3779b97f4a7c15U);
+    std::string name = ".keyfile-";
+    for (int i = 0; i < 6; ++i) {
+        name += letters[mix % (sizeof letters - 1)];
+        mix /= sizeof letters - 1;
+    }
+    return name;
+}
+
+}  // namespace
+
 int destination::create(std::string& name) const
 {
-    const signals_held held;
-    install_handlers();
+    const foundation::stop_signals_held held;
+    constexpr int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
     int fd = -1;
     if (replace_) {
-        std::string made = temporary_template(path_);
-        fd = mkostemp(made.data(), O_CLOEXEC);
-        name = base_name(made);
+        for (unsigned attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+            name = temporary_name(attempt);
+            fd = openat(folder_, name.c_str(), flags, private_mode);
+            if (fd < 0 && errno != EEXIST) {
+                break;
+            }
+        }
     } else {
-        name = base_name(path_);
-        fd = openat(folder_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode_);
+        name = name_;
+        fd = openat(folder_, name.c_str(), flags, mode_);
     }
     if (fd < 0) {
         throw std::system_error(errno, std::generic_category(), failure_);
     }
-    record_pending(folder_, name);
+    foundation::file_pending(folder_, name);
     return fd;
 }
 
@@ -307,8 +240,8 @@ std::string destination::write_file(const line_writer& write) const
         fail(errno);
     }
     if (replace_) {
-        const signals_held held;
-        if (renameat(folder_, name.c_str(), folder_, base_name(path_).c_str()) != 0) {
+        const foundation::stop_signals_held held;
+        if (renameat(folder_, name.c_str(), folder_, name_.c_str()) != 0) {
             fail(errno);
         }
         unfinished_file::commit();

@@ -56,7 +56,9 @@ public:
     // messages ("the key"). Checks at once what it can before the key exists
     // and throws std::system_error: an existing file, a folder that is
     // missing, closed to us or that cannot be opened to be synced.
-    destination(std::string path, mode_t mode, bool replace, const std::string& noun);
+    // exists_hint says, after "File exists", what would replace it.
+    destination(std::string path, mode_t mode, bool replace, const std::string& noun,
+                const std::string& exists_hint = {});
     ~destination();
     destination(const destination&) = delete;
     destination& operator=(const destination&) = delete;
@@ -66,10 +68,10 @@ public:
 
     // Runs write, then makes the file durable and puts it in place: a new
     // file is created with O_EXCL; a replaced one is written beside it and
-    // renamed over it. Throws std::system_error naming the file; on failure,
-    // or on SIGINT, SIGTERM or SIGHUP before the file is complete at its
-    // name, no new file is left and an existing one is as it was. Once it
-    // is, such a signal no longer ends the run. Returns a warning, or
+    // renamed over it, every step relative to the folder opened once.
+    // Throws std::system_error naming the file; on failure, or on a stop
+    // signal that ends the run before the file is complete at its name, no
+    // new file is left and an existing one is as it was. Returns a warning, or
     // nothing, when a replaced file is in place but its folder could not be
     // synced.
     std::string write(const line_writer& write) const;
@@ -79,6 +81,7 @@ private:
     std::string write_file(const line_writer& write) const;
 
     std::string path_;
+    std::string name_;  // in folder_
     mode_t mode_;
     bool replace_;
     std::string failure_;

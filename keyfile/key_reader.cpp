@@ -115,7 +115,7 @@ private:
 
 key_error::key_error(const std::string& name, std::size_t line, const std::string& what)
     : std::runtime_error(name + ":" + std::to_string(line) + ": " + what), line_(line),
-      reason_("line " + std::to_string(line) + ": " + what)
+      reason_("line " + std::to_string(line) + ": " + what), problem_(what)
 {
 }
 

@@ -2,11 +2,11 @@
 // Reading the key lines back: the whole key of eight lines, or its public
 // part, the four AuthN lines alone, exactly as they are written.
 #include "foundation/secure_memory.hpp"
+#include "foundation/stop_signals.hpp"
 #include "keyfile/key_format.hpp"
 
 #include <gmpxx.h>
 
-#include <atomic>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -20,10 +20,13 @@ public:
     std::size_t line() const noexcept { return line_; }
     // "line LINE: what", without the name.
     const std::string& reason() const noexcept { return reason_; }
+    // What is wrong, without the name and the line.
+    const std::string& problem() const noexcept { return problem_; }
 
 private:
     std::size_t line_;
     std::string reason_;
+    std::string problem_;
 };
 
 // A read or an open that a signal broke off, when the caller asked to stop.
@@ -32,8 +35,7 @@ public:
     interrupted() : std::runtime_error("interrupted") {}
 };
 
-// Set by a signal handler to ask that reads stop; nonzero once it did.
-using stop_flag = std::atomic<int>;
+using foundation::stop_flag;
 
 // A key as read. The rows are the lines' digits as they stood; p and q are
 // set only for a whole key. The rows are wiped when it goes; the numbers

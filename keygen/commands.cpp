@@ -17,6 +17,8 @@ namespace keygen {
 
 namespace {
 
+constexpr const char* replace_hint = "-f replaces it";
+
 void warn_if_any(const std::string& warning)
 {
     if (!warning.empty()) {
@@ -67,7 +69,7 @@ void public_key(const options& o)
     if (!key.whole) {
         throw keyfile::key_error(in.name(), 1, "a public key already; -y needs the whole key");
     }
-    const keyfile::destination to(o.output, keyfile::public_mode, o.force, "the public key");
+    const keyfile::destination to(o.output, keyfile::public_mode, o.force, "the public key", replace_hint);
     to.refuse_to_replace(in);
     warn_if_any(to.write([&key](std::FILE* out, const std::string& failure) {
         keyfile::write_public_key(out, key.rows, failure);
@@ -76,7 +78,7 @@ void public_key(const options& o)
 
 void generate(const options& o)
 {
-    const keyfile::destination to(o.output, keyfile::private_mode, o.force, "the key");
+    const keyfile::destination to(o.output, keyfile::private_mode, o.force, "the key", replace_hint);
     generate_key();
     // The test runs on the text about to be written, not on the numbers
     // it came from.

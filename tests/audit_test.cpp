@@ -32,7 +32,8 @@ TEST_P(AuditModes, FindEveryOldKeyInItsWindowOnly)
         {old_modulus(libc::freebsd, s + 5), {s, s + 4}, std::nullopt},  // outside its window
         {mpz_class(old_modulus(libc::glibc, s) + 2), {s, s + 9}, std::nullopt},
     };
-    keyaudit::search_settings settings{{libc::glibc, libc::freebsd, libc::musl, libc::bionic}};
+    keyaudit::search_settings settings;
+    settings.libcs = {libc::glibc, libc::freebsd, libc::musl, libc::bionic};
     settings.lookup_from = std::get<0>(GetParam());
     settings.check = std::get<1>(GetParam());
     std::vector<std::size_t> order;

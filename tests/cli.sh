@@ -69,36 +69,58 @@ public)
     [ "$(stat -c %a "$work/pub")" = 644 ] || fail "public key file mode $(stat -c %a "$work/pub")"
     cmp -s "$work/out" "$work/pub" || fail "-y -o wrote other lines"
     "$keygen" -y -o "$work/pub" "$work/k" 2>"$work/err"; status=$?
-    expect_failure "keygen: cannot write the public key to $work/pub: File exists"
+    expect_failure "keygen: cannot write the public key to $work/pub: File exists (-f replaces it)"
     "$keygen" -y "$work/pub" 2>"$work/err"; status=$?
     expect_failure "keygen: $work/pub:1: a public key already; -y needs the whole key"
     ;;
 signals)
     # SIGTERM while keygen syncs its file: a run stopped before the key is
     # complete at its name dies of the signal and leaves nothing new; once
-    # the new key is in place, the run ends as it would have.
+    # the new key is in place, the run ends as it would have. A signal
+    # ignored at the start stays ignored.
     command -v strace >/dev/null || fail "strace is not installed"
     cd "$work" || exit 1
-    during_fsync() {  # during_fsync N ARGS...: SIGTERM while the Nth fsync is held
-        local n=$1; shift
+    during_fsync() {  # during_fsync N SIGNAL EVENT COMMAND...: SIGNAL once EVENT holds, the Nth fsync held
+        local n=$1 signal=$2 event=$3; shift 3
         # LeakSanitizer cannot run under ptrace.
         ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o /dev/null -e trace=fsync \
-            -e inject=fsync:delay_enter=2000000:when="$n" "$keygen" "$@" 2>err &
+            -e inject=fsync:delay_enter=2000000:when="$n" "$@" 2>err &
         local tracer=$!
-        sleep 1
-        pkill -TERM -P "$tracer"
+        wait_for eval "$event"
+        pkill "-$signal" -P "$tracer"
         wait "$tracer"; status=$?
     }
-    during_fsync 1 -o key
+    temporary() { compgen -G '.keyfile-*' >/dev/null; }
+    renamed() { [ "$(wc -l <key)" -eq 8 ]; }
+    during_fsync 1 TERM "test -e key" "$keygen" -o key
     [ "$status" -eq 143 ] || fail "-o: exit status $status, wanted 143"
     [ "$(ls -A)" = err ] || fail "-o left: $(ls -A)"
     echo old >key
-    during_fsync 1 -f -o key
+    during_fsync 1 TERM temporary "$keygen" -f -o key
     [ "$status" -eq 143 ] || fail "-f: exit status $status, wanted 143"
     [ "$(cat key)" = old ] && [ "$(ls -A | tr '\n' ' ')" = "err key " ] || fail "-f left: $(ls -A)"
-    during_fsync 2 -f -o key
+    during_fsync 2 TERM renamed "$keygen" -f -o key
     [ "$status" -eq 0 ] || fail "-f, after the rename: exit status $status, wanted 0: $(cat err)"
     "$check_key" <key || fail "-f, after the rename: no new key"
+    rm key
+    during_fsync 1 INT "test -e key" bash -c 'trap "" INT; exec "$0" -o key' "$keygen"
+    [ "$status" -eq 0 ] && "$check_key" <key || fail "SIGINT ignored: exit status $status"
+    ;;
+moved-folder)
+    # The folder is opened once: a link to it flipped after that, while the
+    # key is made, can neither leave a key behind nor send it elsewhere.
+    command -v strace >/dev/null || fail "strace is not installed"
+    cd "$work" && mkdir a b && ln -s a cur || exit 1
+    # The second getrandom is the first after the folder is opened.
+    ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o /dev/null -e trace=getrandom \
+        -e inject=getrandom:delay_enter=2000000:when=2 "$keygen" -f -o cur/key 2>err &
+    tracer=$!
+    holds_a() { ls -l /proc/"$(pgrep -P $tracer)"/fd 2>/dev/null | grep -q " $work/a\$"; }
+    wait_for holds_a
+    ln -sfn b cur
+    wait "$tracer"; status=$?
+    [ "$status" -eq 0 ] && "$check_key" <a/key || fail "exit status $status: $(cat err)"
+    [ -z "$(ls -A b)" ] && [ "$(ls -A a)" = key ] || fail "left: a: $(ls -A a), b: $(ls -A b)"
     ;;
 huge-line)
     # A line that never ends is refused after a few hundred bytes.

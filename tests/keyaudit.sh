@@ -15,6 +15,15 @@ expect() {  # expect STATUS FILE EXPECTED
 $(cat "$2")"
 }
 
+# The AuthN lines of the number N.
+public_of() { python3 -c 'import sys; n = sys.argv[1]; print("".join("\tAuthN\t\t%s\n" % n[i:i + 50] for i in range(0, len(n), 50)), end="")' "$1"; }
+n_of() { grep AuthN "$1" | tr -d '\tAuthN\n'; }
+# The search as an unprivileged user, who cannot read what root can.
+as_user() {
+    chmod 755 "$work"
+    if [ "$(id -u)" -eq 0 ]; then setpriv --reuid=nobody --regid=nogroup --clear-groups -- "$@"; else "$@"; fi
+}
+
 case $case_name in
 window)
     # Both edges and the middle are found, in the order of their seeds; a
@@ -48,15 +57,16 @@ fresh-key)
     expect 0 out "key: not found from 2023-11-14 22:13:15 UTC to 2023-11-14 22:13:25 UTC (glibc, freebsd, musl)"
     ;;
 unreadable)
-    # Every input is audited; one that cannot be read is reported.
+    # Every input is audited; one that cannot be read is reported, on
+    # standard error too.
     old $s key
     printf 'junk\n' >junk
     "$keyaudit" -q "${window[@]}" missing key junk >out 2>err; status=$?
     expect 1 out "missing: error: No such file or directory
-junk: error: line 1: not an AuthP line
+junk: error: not a key
 key: COMPROMISED: made at $when (seed $s, glibc)"
-    expect 1 err "keyaudit: cannot read missing: No such file or directory
-keyaudit: junk:1: not an AuthP line"
+    expect 1 err "keyaudit: missing: error: No such file or directory
+keyaudit: junk: error: not a key"
     # A window that holds no second is an error, not a clean audit.
     "$keygen" -o recent
     "$keyaudit" -q --to 2015-12-31 recent >out 2>err; status=$?
@@ -66,6 +76,79 @@ keyaudit: junk:1: not an AuthP line"
     "$keygen" -o fresh
     "$keyaudit" -q "${window[@]}" fresh junk >out 2>err; status=$?
     [ "$status" -eq 2 ] || fail "status $status with an unreadable input and no compromised key"
+    # A list's line that names no file is an error of its own.
+    printf 'fresh\0x\nfresh\n-\n' >list
+    "$keyaudit" -q "${window[@]}" --files-from list >out 2>err; status=$?
+    expect 2 out "'list:1': error: a name with a NUL byte
+'list:3': error: '-' in a list names no file
+fresh: not found from 2023-11-14 22:13:15 UTC to 2023-11-14 22:13:25 UTC (glibc, freebsd, musl)"
+    ;;
+folders)
+    # What cannot be listed or examined is an error, one line each; links
+    # to folders and dangling links are not followed; a file met twice is
+    # audited once; a folder without keys is no all-clear.
+    mkdir -p d/closed d/sub empty && old $s d/closed/key && "$keygen" -o d/fresh
+    echo "ssh-ed25519 AAAA user@host" >d/id.pub
+    ln d/fresh d/sub/hard && ln -s ../fresh d/sub/soft && ln -s .. d/sub/up && ln -s gone d/sub/dangling
+    chmod 000 d/closed && chmod 644 d/fresh
+    as_user "$keyaudit" -q -r "${window[@]}" d >out 2>err; status=$?
+    expect 2 out "d/closed: error: cannot list the folder: Permission denied
+d/id.pub: skipped: not a key
+d/sub/dangling: skipped: a dangling link
+d/sub/hard: skipped: the same file as d/fresh
+d/sub/soft: skipped: the same file as d/fresh
+d/sub/up: skipped: a link to a folder, not followed
+d/fresh: not found from 2023-11-14 22:13:15 UTC to 2023-11-14 22:13:25 UTC (glibc, freebsd, musl)"
+    grep -Fqx "keyaudit: d/closed: error: cannot list the folder: Permission denied" err || fail "stderr: $(cat err)"
+    chmod 000 d
+    as_user "$keyaudit" -q -r "${window[@]}" d >out 2>err; status=$?
+    expect 2 out "d: error: cannot list the folder: Permission denied"
+    chmod 755 d d/closed
+    # A folder and a list that overlap, and the same name twice.
+    printf 'd/fresh\nd/fresh\n./d/fresh\n' >list
+    "$keyaudit" -q -r "${window[@]}" --files-from list d/fresh >out 2>err; status=$?
+    [ "$status" -eq 0 ] && [ "$(grep -c 'not found' out)" -eq 1 ] && ! grep -q "same key as" out ||
+        fail "overlap: status $status: $(cat out)"
+    "$keyaudit" -q -r "${window[@]}" empty >out 2>err; status=$?
+    expect 2 err "keyaudit: no key to audit"
+    ;;
+damaged)
+    # Old files as they have become: CR LF and blanks are read; a key that
+    # is damaged is an error, never skipped; an OpenSSH key in a list is
+    # skipped.
+    old $s key
+    sed 's/$/\r/' key >crlf && { echo; sed 's/^/  /; s/$/ /' key; echo; } >blanks
+    head -c 300 key >truncated && head -n 6 key >short
+    echo "ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIA user@host" >id.pub
+    printf '%s\n' crlf blanks truncated short id.pub >list
+    "$keyaudit" -q "${window[@]}" --files-from list >out 2>err; status=$?
+    expect 1 out "truncated: error: line 6: last line has no line end
+short: error: line 7: missing line: AuthN expected
+id.pub: skipped: not a key
+crlf: COMPROMISED: made at $when (seed $s, glibc); same key as blanks
+blanks: COMPROMISED: made at $when (seed $s, glibc); same key as crlf"
+    grep -Fqx "keyaudit: id.pub: skipped: not a key" err || fail "stderr: $(cat err)"
+    "$keyaudit" -q --json "${window[@]}" id.pub >out 2>err; status=$?
+    [ "$status" -eq 2 ] && grep -q '"status":"error"' out || fail "a FILE named that is not a key: $(cat out)"
+    "$keyaudit" -q --json "${window[@]}" --files-from list >out 2>err
+    grep -Fqx '{"file":"id.pub","status":"skipped","reason":"not a key"}' out || fail "JSON: $(cat out)"
+    ;;
+invalid)
+    # Numbers that are not keys are never compared, searched or recovered.
+    "$old_keygen" $s >key
+    p=$(sed -n 1,2p key | tr -d '\tAuthP\n') q=$(sed -n 3,4p key | tr -d '\tAuthQ\n')
+    small=$(python3 -c "print($p * int(str($q)[:52]))")
+    public_of "$small" >n1 && public_of "$(python3 -c "print($small * 1000003)")" >n2
+    public_of "$(python3 -c "print($(n_of key) * 4 // 4 * 2)")" >even
+    public_of "$(python3 -c "print(3 * int(str($p * $q)[:199]) | 1)")" >tiny
+    "$keygen" -o other && { sed -n 1,4p key; grep AuthN other; } >mixed
+    "$keyaudit" -q --recover "${window[@]}" n1 n2 even tiny mixed key >rec 2>out; status=$?
+    grep -Eq "^n1: error: not a valid key: N has 15[12] digits, not 197 to 200$" out &&
+        grep -q "^even: error: not a valid key: N is even$" out &&
+        grep -q "^tiny: error: not a valid key: N has a prime factor below 1000000$" out &&
+        grep -q "^mixed: error: not a valid key: N is not P\*Q$" out &&
+        grep -q "^key: COMPROMISED: made at" out || fail "status $status: $(cat out)"
+    [ "$status" -eq 1 ] && [ ! -s rec ] || fail "status $status, recovered: $(cat rec)"
     ;;
 recover)
     old $s key
@@ -88,54 +171,117 @@ recover)
     expect 0 out ""
     ;;
 interrupt)
-    # Stopped in the search, each file's line says what was searched and a
-    # hint per file says how to search the rest of its own window.
+    # Stopped in the search: each line says what was searched, and one
+    # command goes on from the first second not searched, every option
+    # kept, the found key's seed searched again.
     old $s key
-    old $((s + 1)) later
-    touch -d @1500000000 key
-    touch -d @1600000000 later
-    "$keyaudit" -q -j 2 key later >out 2>err &
+    "$keygen" -o fresh && cp fresh -- '--json ~x'
+    "$keyaudit" -q -j 2 --from @$s --to @$((s + 100000000)) key fresh -- '--json ~x' >out 2>err &
     pid=$!
-    sleep 1
-    kill -INT $pid
-    start=$(date +%s%N)
+    wait_for grep -q "^key: COMPROMISED" out
+    kill -TERM $pid
     wait $pid; status=$?
-    took=$(( ($(date +%s%N) - start) / 1000000 ))
-    [ "$status" -eq 130 ] || fail "exit status $status, wanted 130"
-    [ "$took" -lt 1000 ] || fail "took $took ms to stop"
-    grep -Eq '^key: not found from 2017-07-13 02:40:00 UTC to 2017-07-1[34] [0-9:]+ UTC \(glibc, freebsd, musl\) \(interrupted\)$' out ||
+    [ "$status" -eq 1 ] || fail "exit status $status, wanted 1"
+    grep -Eq "^fresh: not found from $when to 2023-1[1-2]-[0-9]+ [0-9:]+ UTC \(glibc, freebsd, musl\) \(interrupted\); same key as '--json ~x'\$" out ||
         fail "report: $(cat out)"
-    grep -Eq '^later: not searched \(interrupted\)$' out || fail "report: $(cat out)"
-    grep -Eq '^keyaudit: to go on: keyaudit --from @14999[0-9]+ --to @1500000000 key$' err ||
+    [ "$(wc -l <out)" -eq 3 ] || fail "report: $(cat out)"
+    grep -Eqx "keyaudit: to go on: keyaudit -q -j 2 --from @$s --to @$((s + 100000000)) --resume @1700[0-9]+,@$s -- key fresh '--json ~x'" err ||
         fail "stderr: $(cat err)"
-    grep -Eq '^keyaudit: to go on: keyaudit --from @1599913600 --to @1600000000 later$' err ||
-        fail "stderr: $(cat err)"
+    # What cannot be read again gets no command.
+    printf 'key\nfresh\n' | "$keyaudit" -q --from @$s --to @$((s + 100000000)) --files-from - >out 2>err &
+    pid=$!
+    wait_for grep -q "^key: COMPROMISED" out
+    kill -TERM $pid; wait $pid
+    grep -q "^keyaudit: no command can go on: the inputs came from standard input or a pipe$" err ||
+        fail "standard input: $(cat err)"
+    ;;
+resume)
+    # Going on from a point gives the report a run without a stop gives.
+    old $((s - 3)) early && old $((s + 3)) late && "$keygen" -o fresh
+    "$make_fleet" . 2 && mv shared-a.pub a.pub && mv shared-b.pub b.pub
+    args=(-q --json "${window[@]}" early late fresh a.pub b.pub)
+    "$keyaudit" "${args[@]}" >whole 2>&1; want=$?
+    "$keyaudit" --resume @$s,@$((s - 3)) "${args[@]}" >resumed 2>&1; status=$?
+    [ "$status" -eq "$want" ] && cmp -s whole resumed || fail "status $status, $want: $(diff whole resumed)"
     ;;
 blocked-read)
-    # A FIFO with no writer, and a pipe that never ends: the stop is not held back.
-    mkfifo fifo
-    timeout --preserve-status -s INT 1 "$keyaudit" -q --from @0 --to @1 fifo >out 2>err; status=$?
-    expect 130 out "fifo: not read (interrupted)"
-    grep -q '^keyaudit: to go on: keyaudit --from @0 --to @1 fifo$' err || fail "stderr: $(cat err)"
-    timeout --preserve-status -s TERM 1 "$keyaudit" -q --from @0 --to @1 - < <(exec 2>&-; sleep 5) >out 2>err; status=$?
-    expect 143 out "(standard input): not read (interrupted)"
+    # A FIFO with no writer, a pipe that never ends, a list on a FIFO and an
+    # endless list: the stop is not held back, and every input has its line.
+    mkfifo fifo list
+    "$keyaudit" -q --from @0 --to @1 fifo >out 2>err &
+    pid=$!
+    exec 4>fifo  # the open returns once keyaudit holds the FIFO
+    kill -TERM $pid; wait $pid; status=$?
+    exec 4>&-
+    expect 143 out "fifo: not read (interrupted)"
+    grep -Fqx 'keyaudit: to go on: keyaudit -q --from @0 --to @1 -- fifo' err || fail "stderr: $(cat err)"
+    "$keygen" -o key
+    "$keyaudit" -q --from @0 --to @1 --files-from list key >out 2>err &
+    pid=$!
+    exec 4>list  # keyaudit is reading the list
+    kill -TERM $pid; wait $pid; status=$?
+    exec 4>&-
+    expect 143 out "key: not read (interrupted)
+list: not read (interrupted)"
+    yes key | "$keyaudit" -q --from @0 --to @1 --files-from - >out 2>err &
+    pid=$!
+    wait_for awk '$1 == "rchar:" && $2 > 1000000 { found = 1 } END { exit !found }' /proc/$pid/io
+    kill -TERM $pid; wait $pid; status=$?
+    expect 143 out "key: not read (interrupted)
+(standard input): not read (interrupted)"
     ;;
 signal-in-report)
     # A signal once the search is over stops nothing: the report of a
     # thousand keys, to a pipe not yet read, comes whole.
-    old $s key
     "$keygen" -o fresh && "$keygen" -y fresh >pub
-    mkdir keys && tee $(seq -f 'keys/p%g' 999) <pub >/dev/null
-    ( "$keyaudit" -q --from @$s --to @$s keys/* key 2>err & echo $! >pid; wait $!; echo $? >status ) |
-        { sleep 2; cat >out; } &
-    sleep 1
-    kill -INT "$(cat pid)"
-    wait
-    status=$(cat status)
-    [ "$status" -eq 1 ] || fail "exit status $status, wanted 1; stderr: $(cat err)"
+    mkdir keys && tee $(seq -f 'keys/p%03g' 1000) <pub >/dev/null
+    mkfifo report
+    "$keyaudit" -q --from @$s --to @$s keys/* >report 2>err &
+    pid=$!
+    exec 3<report
+    IFS= read -r first <&3  # a line not found: the search is over
+    kill -TERM $pid
+    { echo "$first"; cat <&3; } >out
+    wait $pid; status=$?
+    [ "$status" -eq 0 ] || fail "exit status $status, wanted 0; stderr: $(cat err)"
     [ "$(wc -l <out)" -eq 1000 ] || fail "$(wc -l <out) lines"
-    grep -q "^key: COMPROMISED" out || fail "no COMPROMISED line"
     grep -q "to go on" err && fail "a hint with nothing left: $(cat err)"
+    ;;
+statuses)
+    # 1 for a compromised key whatever else happened.
+    old $s key && "$keygen" -o fresh
+    "$keyaudit" -q "${window[@]}" key fresh >/dev/full 2>err; status=$?
+    expect 1 err "keyaudit: cannot write the report: No space left on device
+keyaudit: a key is compromised; its line may not have been written"
+    "$keyaudit" -q "${window[@]}" fresh >/dev/full 2>err; status=$?
+    [ "$status" -eq 2 ] || fail "a report not written: status $status"
+    "$keyaudit" -q "${window[@]}" key fresh | true; status=${PIPESTATUS[0]}
+    [ "$status" -eq 1 ] || fail "a reader gone: status $status"
+    # No thread can start: the search runs all the same.
+    chmod 644 fresh
+    as_user prlimit --nproc=1 "$keyaudit" -q -j 2 "${window[@]}" key fresh >out 2>err; status=$?
+    [ "$status" -eq 1 ] && [ "$(wc -l <out)" -eq 2 ] || fail "no thread: status $status: $(cat out err)"
+    # A stop while the recovered key is synced: the key is complete, every
+    # line is written.
+    ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o /dev/null -e trace=fsync -e inject=fsync:delay_enter=2000000:when=1 \
+        "$keyaudit" -q --recover -o rec --from @$s --to @$((s + 100000000)) key fresh 2>out &
+    tracer=$!
+    wait_for test -s rec
+    pkill -TERM -P $tracer
+    wait $tracer; status=$?
+    [ "$status" -eq 1 ] && cmp -s rec key && [ "$(grep -cE '^(key|fresh): ' out)" -eq 2 ] ||
+        fail "recover -o: status $status: $(cat out)"
+    ;;
+ignored)
+    # A stop signal ignored at the start stays ignored, as under nohup:
+    # SIGINT, then SIGTERM, stop the audit by SIGTERM.
+    "$keygen" -o fresh && mkfifo list
+    (trap '' INT; exec "$keyaudit" -q --from @$s --to @$((s + 100000000)) --files-from list >out 2>err) &
+    pid=$!
+    exec 4>list  # keyaudit holds the list, its handlers in place
+    echo fresh >&4 && exec 4>&-
+    kill -INT $pid; kill -TERM $pid; wait $pid; status=$?
+    [ "$status" -eq 143 ] || fail "status $status: $(cat out err)"
     ;;
 libcs)
     # An old key of every platform, and at the edges of the 32-bit seeds,
@@ -171,18 +317,21 @@ name: x"
     echo "not a key" >fleet/notes.txt
     "$keyaudit" -q -r --json --from @$((s - 2)) --to @$((s + 2)) fleet >out 2>err; status=$?
     [ "$status" -eq 1 ] || fail "exit status $status: $(cat err)"
-    grep -q "^keyaudit: 1 files in the folders are not keys: skipped$" err || fail "stderr: $(cat err)"
+    grep -Fqx "keyaudit: fleet/notes.txt: skipped: not a key" err || fail "stderr: $(cat err)"
     python3 - out <<'PY' || fail "JSON lines"
 import json, sys
 lines = [json.loads(line) for line in open(sys.argv[1], encoding="utf-8")]
 by = {l["file"]: l for l in lines}
-assert len(lines) == len(by) == 304, len(lines)
+assert len(lines) == len(by) == 305, len(lines)
+assert by["fleet/notes.txt"] == {"file": "fleet/notes.txt", "status": "skipped", "reason": "not a key"}
 assert by["fleet/sub/old.pub"]["status"] == "compromised" and by["fleet/sub/old.pub"]["reason"] == "seed"
 assert by["fleet/sub/old.pub"]["libc"] == "glibc" and by["fleet/sub/old.pub"]["seed"] == 1700000000
 assert by["fleet/shared-a.pub"]["shares_with"] == ["fleet/shared-b.pub"]
+assert by["fleet/shared-a.pub"]["shares_with_count"] == 1
+assert by["fleet/shared-a.pub"]["shared_prime_group"] == by["fleet/shared-b.pub"]["shared_prime_group"]
 assert by["fleet/shared-b.pub"]["reason"] == "shared_prime"
 assert by["fleet/fleet007.pub"]["same_key_as"] == ["fleet/sub/odd\nname: x"]
-rest = [l for l in lines if l["status"] != "compromised"]
+rest = [l for l in lines if l["status"] not in ("compromised", "skipped")]
 assert len(rest) == 301 and all(l["status"] == "not_found" for l in rest)
 assert rest[0]["libcs"] == ["glibc", "freebsd", "musl"] and rest[0]["to"] == "2023-11-14T22:13:22Z"
 PY
@@ -205,23 +354,17 @@ early)
     # Writing the recovered key must not take the stop away from the audit.
     "$keyaudit" -q --recover -o rec --from @$s --to @$((s + 100000000)) key fresh 2>out &
     pid=$!
-    for _ in $(seq 50); do grep -q "^key: COMPROMISED" out && break; sleep 0.1; done
-    grep -q "^key: COMPROMISED" out || fail "no line within 5 s: $(cat out)"
+    wait_for grep -q "^key: COMPROMISED" out
     cmp -s rec key || fail "the key was not recovered as it was found"
-    kill -INT $pid
-    (sleep 5; kill -KILL $pid) >/dev/null 2>&1 &
-    watchdog=$!
+    kill -TERM $pid
     wait $pid; status=$?
-    kill $watchdog 2>/dev/null
-    [ "$status" -eq 1 ] && grep -q "^keyaudit: interrupted$" out || fail "after SIGINT: status $status: $(cat out)"
-    start=$(date +%s)
+    [ "$status" -eq 1 ] && grep -q "^keyaudit: interrupted$" out || fail "after SIGTERM: status $status: $(cat out)"
     "$keyaudit" -q --from @$s --to @$((s + 100000000)) key >out 2>err; status=$?
     expect 1 out "key: COMPROMISED: made at $when (seed $s, glibc)"
-    [ $(($(date +%s) - start)) -lt 10 ] || fail "the search went on after its only key"
     ;;
 usage)
     for args in "" "-" "--from @1 -" "--from yesterday key" "--to @4294967296 key" \
-                "--from 2023-02-30 key" "--from @5 --to @4 key" "-o x key" "-0 key" "--days 0 key" "--days 2 --from @1 key" "--libc uclibc key" "--libc glibc, key"; do
+                "--from 2023-02-30 key" "--from @5 --to @4 key" "-o x key" "-0 key" "--days 0 key" "--days 2 --from @1 key" "--days 1 --from @1 key" "--resume 5 key" "--libc uclibc key" "--libc glibc, key"; do
         # shellcheck disable=SC2086
         "$keyaudit" $args </dev/null >out 2>err; status=$?
         [ "$status" -eq 2 ] || fail "'$args': exit status $status"

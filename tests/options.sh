@@ -37,8 +37,9 @@ unknown option     | :                              | --frob    | 2 |         | 
 stray operand      | :                              | key       | 2 |         | keygen: unexpected argument: key | only
 missing argument   | :                              | -o        | 2 |         | keygen: option needs an argument: -o | only
 private under 000  | umask 000                      | -o key    | 0 |         |  | mode key 600 && valid key && only key
-existing file      | echo old >key                  | -o key    | 1 |         | keygen: cannot write the key to key: File exists | same key old && only key
-symbolic link      | ln -s target link              | -o link   | 1 |         | keygen: cannot write the key to link: File exists | only link
+existing file      | echo old >key                  | -o key    | 1 |         | keygen: cannot write the key to key: File exists (-f replaces it) | same key old && only key
+symbolic link      | ln -s target link              | -o link   | 1 |         | keygen: cannot write the key to link: a symbolic link, which is never followed | only link
+force, link        | echo old >t && ln -s t link    | -f -o link | 1 |        | keygen: cannot write the key to link: a symbolic link, which is never followed | same t old && only link t
 force replaces     | echo old >key; chmod 644 key   | -f -o key | 0 |         |  | mode key 600 && valid key && only key
 missing folder     | :                              | -o no/key | 1 |         | keygen: cannot write the key to no/key: No such file or directory | only
 size limit         | ulimit -f 0                    | -o key    | 1 |         | keygen: cannot write the key to key: File too large | only
