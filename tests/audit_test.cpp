@@ -20,7 +20,7 @@ mpz_class old_modulus(libc which, std::uint32_t seed)
 
 // Each way of matching finds the same keys, with their seeds and streams,
 // whether the candidates get GMP's test or the base-2 test alone.
-class AuditModes : public testing::TestWithParam<std::tuple<std::size_t, keygen::prime_check>> {};
+class AuditModes : public testing::TestWithParam<std::tuple<std::size_t, keyaudit::prime_check>> {};
 
 TEST_P(AuditModes, FindEveryOldKeyInItsWindowOnly)
 {
@@ -53,7 +53,7 @@ TEST_P(AuditModes, FindEveryOldKeyInItsWindowOnly)
 
 INSTANTIATE_TEST_SUITE_P(TryOrLookUp, AuditModes,
                          testing::Combine(testing::Values(std::size_t{0}, std::size_t{1500}),
-                                          testing::Values(keygen::prime_check::base2,
-                                                          keygen::prime_check::exact)));
+                                          testing::Values(keyaudit::prime_check::base2,
+                                                          keyaudit::prime_check::exact)));
 
 }  // namespace
