@@ -5,11 +5,10 @@
 #include "keyaudit/libc_stream.hpp"
 #include "keyaudit/shared_primes.hpp"
 #include "keyfile/key_check.hpp"
-#include "keygen/base2_sprp.hpp"
-#include "keygen/base2_sprp_ifma.hpp"
+#include "keyaudit/base2_sprp_ifma.hpp"
 #include "keygen/blum_prime.hpp"
 #include "keygen/generate_key.hpp"
-#include "keygen/montgomery.hpp"
+#include "primes/primes.hpp"
 #include "testing/limb_convert.hpp"
 #include "testing/reference_search.hpp"
 #include "testing/scripted_source.hpp"
@@ -191,13 +190,13 @@ void initstate_r_seeding(benchmark::State& state)
 
 // The base-2 strong test alone, numbers per second, every form on the same
 // odd 100-digit numbers.
-const std::vector<keygen::limb_number>& hundred_digit_numbers()
+const std::vector<primes::limb_number>& hundred_digit_numbers()
 {
-    static const std::vector<keygen::limb_number> numbers = [] {
+    static const std::vector<primes::limb_number> numbers = [] {
         gmp_randclass random(gmp_randinit_mt);
         random.seed(17);
         const mpz_class low("1" + std::string(99, '0'));
-        std::vector<keygen::limb_number> drawn;
+        std::vector<primes::limb_number> drawn;
         for (int i = 0; i < 1024; ++i) {
             drawn.push_back(testing_support::limbs_of((low + random.get_z_range(9 * low)) | 1));
         }
@@ -213,15 +212,15 @@ void count_numbers(benchmark::State& state)
         benchmark::Counter::kIsRate);
 }
 
-void sprp_single(benchmark::State& state, keygen::sprp_arithmetic arithmetic)
+void sprp_single(benchmark::State& state, primes::sprp_arithmetic arithmetic)
 {
-    if (arithmetic == keygen::sprp_arithmetic::adx && !keygen::adx_available()) {
+    if (arithmetic == primes::sprp_arithmetic::adx && !primes::adx_available()) {
         state.SkipWithError("no ADX on this processor");
         return;
     }
     for (auto _ : state) {
         for (const auto& n : hundred_digit_numbers()) {
-            benchmark::DoNotOptimize(keygen::is_base2_sprp(n, arithmetic));
+            benchmark::DoNotOptimize(primes::is_base2_sprp(n, arithmetic));
         }
     }
     count_numbers(state);
@@ -229,15 +228,15 @@ void sprp_single(benchmark::State& state, keygen::sprp_arithmetic arithmetic)
 
 void sprp_ifma(benchmark::State& state, std::size_t width)
 {
-    if (!keygen::ifma_available()) {
+    if (!keyaudit::ifma_available()) {
         state.SkipWithError("no AVX-512 IFMA on this processor");
         return;
     }
     const auto& numbers = hundred_digit_numbers();
     std::vector<char> verdict(numbers.size());
     for (auto _ : state) {
-        keygen::base2_sprp_ifma(numbers.data(), numbers.size(),
-                                reinterpret_cast<bool*>(verdict.data()), width);
+        keyaudit::base2_sprp_ifma(numbers.data(), numbers.size(),
+                                  reinterpret_cast<bool*>(verdict.data()), width);
         benchmark::DoNotOptimize(verdict.data());
     }
     count_numbers(state);
@@ -281,10 +280,10 @@ void shared_primes(benchmark::State& state)
         benchmark::Counter::kIsRate);
 }
 
-BENCHMARK_CAPTURE(sprp_single, portable, keygen::sprp_arithmetic::portable);
-BENCHMARK_CAPTURE(sprp_single, adx, keygen::sprp_arithmetic::adx);
-BENCHMARK_CAPTURE(sprp_ifma, lanes_8, keygen::ifma_lanes);
-BENCHMARK_CAPTURE(sprp_ifma, lanes_16, keygen::ifma_max_width);
+BENCHMARK_CAPTURE(sprp_single, portable, primes::sprp_arithmetic::portable);
+BENCHMARK_CAPTURE(sprp_single, adx, primes::sprp_arithmetic::adx);
+BENCHMARK_CAPTURE(sprp_ifma, lanes_8, keyaudit::ifma_lanes);
+BENCHMARK_CAPTURE(sprp_ifma, lanes_16, keyaudit::ifma_max_width);
 BENCHMARK(shared_primes)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(self_test);
 BENCHMARK(audit_seeds)->Arg(1)->Arg(2)->UseRealTime();

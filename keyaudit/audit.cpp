@@ -1,6 +1,7 @@
 #include "keyaudit/audit.hpp"
 
 #include "foundation/secure_memory.hpp"
+#include "primes/primes.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -38,7 +39,7 @@ any_stream make_stream(libc which, std::uint32_t seed)
 }
 
 // A stream of one C library after srandom(seed), as the search draws it.
-class replay final : public keygen::value_stream {
+class replay final : public value_stream {
 public:
     replay(libc which, std::uint32_t seed) : stream_(make_stream(which, seed)) {}
 
@@ -53,11 +54,11 @@ public:
             stream_);
     }
 
-    keygen::search_stream& search() { return search_; }
+    search_stream& search() { return search_; }
 
 private:
     any_stream stream_;
-    keygen::search_stream search_{*this};
+    search_stream search_{*this};
 };
 
 bool holds(const window& w, std::uint32_t seed) { return seed >= w.first && seed <= w.last; }
@@ -126,9 +127,9 @@ namespace {
 // they count.
 bool confirmed(const search_settings& settings, const mpz_class& p, const mpz_class& q)
 {
-    return settings.check == keygen::prime_check::exact ||
-           (mpz_probab_prime_p(p.get_mpz_t(), keygen::primality_reps) != 0 &&
-            mpz_probab_prime_p(q.get_mpz_t(), keygen::primality_reps) != 0);
+    return settings.check == prime_check::exact ||
+           (mpz_probab_prime_p(p.get_mpz_t(), primes::primality_reps) != 0 &&
+            mpz_probab_prime_p(q.get_mpz_t(), primes::primality_reps) != 0);
 }
 
 }  // namespace
@@ -141,7 +142,7 @@ std::vector<audit::hit> audit::check_block(std::uint64_t block) const
     const std::uint64_t first = block * block_seeds;
     const std::uint64_t end = std::min(total_, first + block_seeds);
     std::vector<std::unique_ptr<replay>> streams;
-    std::vector<keygen::search_stream*> searches;
+    std::vector<search_stream*> searches;
     std::vector<std::pair<std::uint32_t, libc>> origin;
     for (std::uint64_t i = first; i < end; ++i) {
         for (const libc which : settings_.libcs) {
@@ -151,11 +152,11 @@ std::vector<audit::hit> audit::check_block(std::uint64_t block) const
         }
     }
     std::vector<mpz_class> p(streams.size());
-    keygen::find_blum_primes(searches, p, settings_.check);
+    find_blum_primes(searches, p, settings_.check);
     std::vector<hit> hits;
     if (suspects_.size() >= settings_.lookup_from) {
         std::vector<mpz_class> q(streams.size());
-        keygen::find_blum_primes(searches, q, settings_.check);
+        find_blum_primes(searches, q, settings_.check);
         for (std::size_t k = 0; k < streams.size(); ++k) {
             const mpz_class n = p[k] * q[k];
             const auto [from, to] = by_low_limb_.equal_range(mpz_getlimbn(n.get_mpz_t(), 0));
@@ -177,8 +178,8 @@ std::vector<audit::hit> audit::check_block(std::uint64_t block) const
                 continue;
             }
             if (q == 0) {
-                keygen::search_stream* const one[] = {searches[k]};
-                keygen::find_blum_primes(one, std::span(&q, 1), settings_.check);
+                search_stream* const one[] = {searches[k]};
+                find_blum_primes(one, std::span(&q, 1), settings_.check);
             }
             if (p[k] * q == key.n && confirmed(settings_, p[k], q)) {
                 hits.push_back({j, origin[k].first, origin[k].second});

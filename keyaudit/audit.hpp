@@ -4,9 +4,9 @@
 // whose window holds the seed. A key matches when P divides its N and
 // Q = N / P is the stream's next Blum prime, which rules out chance. With
 // many keys, each stream's whole key is made and N looked up instead.
+#include "keyaudit/batch_search.hpp"
 #include "keyaudit/libc_stream.hpp"
 #include "keyaudit/seed_window.hpp"
-#include "keygen/blum_prime.hpp"
 
 #include <gmpxx.h>
 
@@ -36,7 +36,7 @@ struct progress {
 
 struct search_settings {
     std::vector<libc> libcs = default_libcs();
-    keygen::prime_check check = keygen::prime_check::base2;
+    prime_check check = prime_check::base2;
     // From this many keys on, each stream's whole key is made and looked
     // up, which costs the same for any number of keys.
     std::size_t lookup_from = 1500;
@@ -88,3 +88,9 @@ private:
 };
 
 }  // namespace keyaudit
+
+// The name the check had while the replay lived in keygen/, until every
+// caller says keyaudit::prime_check.
+namespace keygen {
+using keyaudit::prime_check;
+}  // namespace keygen

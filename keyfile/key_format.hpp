@@ -9,6 +9,8 @@
 
 namespace keyfile {
 
+// A row holds 50 digits, yet takes 256 bytes: the old program's rows were
+// 256 bytes, and the record keeps that layout.
 inline constexpr int row_bytes = 256;
 inline constexpr int chunk_digits = 50;
 

@@ -2,18 +2,11 @@
 // The search for a random 100-digit Blum prime (a prime that is 3 mod 4).
 #include "keygen/random_decimal.hpp"
 
-#include "foundation/secure_memory.hpp"
-
 #include <gmpxx.h>
-
-#include <array>
-#include <cstdint>
-#include <span>
 
 namespace keygen {
 
 inline constexpr int prime_digits = 100;
-inline constexpr int primality_reps = 5;
 
 // Draws 100-digit candidates until one is a probable prime leaving 3 mod 4;
 // p holds it. Rejected candidates are dropped, never stepped from.
@@ -21,54 +14,5 @@ void find_blum_prime(mpz_class& p);
 
 // The same search on the values of source instead of the installed one.
 void find_blum_prime(mpz_class& p, const value_source& source);
-
-// For the replay of many streams at once, as an audit of old keys does.
-
-// Where a replayed stream's values come from, many at a time.
-class value_stream {
-public:
-    virtual void fill(std::uint32_t* out, std::size_t count) = 0;
-
-protected:
-    ~value_stream() = default;
-};
-
-// A replayed stream as the search draws from it: values fetched ahead in
-// batches and kept (wiped) here until the search takes them, so that the
-// stream is consumed in order, as the one-by-one search does.
-class search_stream {
-public:
-    explicit search_stream(value_stream& source) noexcept : source_(&source) {}
-    ~search_stream() { foundation::wipe(buffer_.data(), sizeof buffer_); }
-    search_stream(const search_stream&) = delete;
-    search_stream& operator=(const search_stream&) = delete;
-
-    std::uint32_t next()
-    {
-        if (used_ == buffer_.size()) {
-            source_->fill(buffer_.data(), buffer_.size());
-            used_ = 0;
-        }
-        return buffer_[used_++];
-    }
-
-private:
-    value_stream* source_;
-    std::array<std::uint32_t, 32> buffer_{};
-    std::size_t used_ = buffer_.size();
-};
-
-// How a replayed search takes a candidate that passed the sieve.
-// exact: as find_blum_prime does, by GMP's test. base2: by the base-2
-// strong test alone, which every prime passes and every composite GMP
-// accepts passes too; so it takes GMP's prime unless a base-2 strong
-// pseudoprime comes first in the stream.
-enum class prime_check { exact, base2 };
-
-// primes[i] = the next Blum prime of streams[i] (by check), each stream
-// searched in its own order; candidates of several streams are tested at
-// once where the processor allows.
-void find_blum_primes(std::span<search_stream* const> streams, std::span<mpz_class> primes,
-                      prime_check check);
 
 }  // namespace keygen

@@ -1,8 +1,7 @@
 #include "keygen/random_decimal.hpp"
 
-#include "keygen/decimal_length.hpp"
-#include "foundation/secure_memory.hpp"
 #include "keygen/system_random.hpp"
+#include "primes/primes.hpp"
 
 #include <stdexcept>
 #include <utility>
@@ -27,7 +26,7 @@ constexpr auto digit_pairs = [] {
 // temporary copy: the digits are the secret.
 std::size_t put_decimal(char* out, std::uint32_t v)
 {
-    const std::size_t n = decimal_length(v);
+    const std::size_t n = primes::decimal_length(v);
     std::size_t end = n;
     for (; v >= 100; v /= 100, end -= 2) {
         const std::size_t pair = 2 * static_cast<std::size_t>(v % 100);

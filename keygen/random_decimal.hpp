@@ -1,6 +1,7 @@
 #pragma once
-// The program's one source of randomness: numbers built from the decimal
-// texts of successive 31-bit random values.
+// Numbers built from the decimal texts of successive 31-bit random values,
+// and the source of those values. The prime search draws from the same
+// source, value by value (primes::draw_candidate_from), without the text.
 #include "foundation/secure_memory.hpp"
 
 #include <gmpxx.h>

@@ -1,20 +1,20 @@
 #pragma once
 // Moving numbers between GMP and the fixed six-limb form of the kernels.
-#include "keygen/wide_int.hpp"
+#include "primes/primes.hpp"
 
 #include <gmpxx.h>
 
 namespace testing_support {
 
-inline keygen::limb_number limbs_of(const mpz_class& z)
+inline primes::limb_number limbs_of(const mpz_class& z)
 {
-    keygen::limb_number limbs{};
+    primes::limb_number limbs{};
     std::size_t count = 0;
     mpz_export(limbs.data(), &count, -1, sizeof limbs[0], 0, 0, z.get_mpz_t());
     return limbs;
 }
 
-inline mpz_class number_of(const keygen::limb_number& limbs)
+inline mpz_class number_of(const primes::limb_number& limbs)
 {
     mpz_class z;
     mpz_import(z.get_mpz_t(), limbs.size(), -1, sizeof limbs[0], 0, 0, limbs.data());

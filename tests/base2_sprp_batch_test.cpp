@@ -1,6 +1,5 @@
-#include "keygen/base2_sprp.hpp"
-#include "keygen/base2_sprp_ifma.hpp"
-#include "keygen/montgomery.hpp"
+#include "keyaudit/base2_sprp_batch.hpp"
+#include "keyaudit/base2_sprp_ifma.hpp"
 #include "testing/limb_convert.hpp"
 #include "testing/strong_base2.hpp"
 
@@ -12,7 +11,7 @@
 #include <vector>
 
 using namespace testing_support;
-using keygen::sprp_arithmetic;
+using primes::sprp_arithmetic;
 
 namespace {
 
@@ -86,7 +85,7 @@ std::vector<mpz_class> strong_pseudoprimes()
 
 struct corpus {
     std::vector<mpz_class> numbers;
-    std::vector<keygen::limb_number> limbs;
+    std::vector<primes::limb_number> limbs;
     std::vector<bool> expected;
     std::size_t pseudoprimes = 0;
 };
@@ -146,7 +145,7 @@ const corpus& numbers()
 
 struct batch_path {
     const char* name;
-    sprp_arithmetic arithmetic;
+    sprp_arithmetic arithmetic;  // of the single-number test
     std::size_t width;  // of the IFMA kernel; 0 for base2_sprp_batch
     bool first_form = false;  // base2_sprp_batch's own choice of arithmetic
 };
@@ -157,23 +156,23 @@ class Base2SprpBatch : public testing::TestWithParam<batch_path> {
 protected:
     void SetUp() override
     {
-        if (GetParam().arithmetic == sprp_arithmetic::adx && !keygen::adx_available()) {
+        if (GetParam().arithmetic == sprp_arithmetic::adx && !primes::adx_available()) {
             GTEST_SKIP() << "no ADX on this processor: the portable path is tested instead";
         }
-        if (GetParam().arithmetic == sprp_arithmetic::ifma && !keygen::ifma_available()) {
+        if (GetParam().width != 0 && !keyaudit::ifma_available()) {
             GTEST_SKIP() << "no AVX-512 IFMA on this processor: the portable path is tested instead";
         }
     }
 
     void run(std::size_t from, std::size_t count, bool* verdict) const
     {
-        const keygen::limb_number* n = &numbers().limbs[from];
+        const primes::limb_number* n = &numbers().limbs[from];
         if (GetParam().width != 0) {
-            keygen::base2_sprp_ifma(n, count, verdict, GetParam().width);
+            keyaudit::base2_sprp_ifma(n, count, verdict, GetParam().width);
         } else if (GetParam().first_form) {
-            keygen::base2_sprp_batch(n, count, verdict);
+            keyaudit::base2_sprp_batch(n, count, verdict);
         } else {
-            keygen::base2_sprp_batch(n, count, verdict, GetParam().arithmetic);
+            keyaudit::base2_sprp_batch(n, count, verdict, GetParam().arithmetic);
         }
     }
 };
@@ -199,9 +198,9 @@ TEST_P(Base2SprpBatch, AgreesWithGmpOnEveryNumber)
 TEST_P(Base2SprpBatch, PartialBatchesGiveEveryLaneItsOwnVerdict)
 {
     const corpus& c = numbers();
-    for (std::size_t count = 1; count <= 2 * keygen::sprp_batch + 1; ++count) {
+    for (std::size_t count = 1; count <= 2 * keyaudit::sprp_batch + 1; ++count) {
         for (std::size_t from = 0; from + count <= c.numbers.size(); from += 41) {
-            bool verdict[2 * keygen::sprp_batch + 1] = {};
+            bool verdict[2 * keyaudit::sprp_batch + 1] = {};
             run(from, count, verdict);
             for (std::size_t i = 0; i < count; ++i) {
                 ASSERT_EQ(verdict[i], c.expected[from + i]) << c.numbers[from + i] << " count " << count;
@@ -214,9 +213,8 @@ INSTANTIATE_TEST_SUITE_P(
     Paths, Base2SprpBatch,
     testing::Values(batch_path{"Portable", sprp_arithmetic::portable, 0},
                     batch_path{"Adx", sprp_arithmetic::adx, 0},
-                    batch_path{"Ifma8", sprp_arithmetic::ifma, keygen::ifma_lanes},
-                    batch_path{"Ifma16", sprp_arithmetic::ifma, keygen::ifma_max_width},
-                    batch_path{"Ifma", sprp_arithmetic::ifma, 0},
+                    batch_path{"Ifma8", sprp_arithmetic::portable, keyaudit::ifma_lanes},
+                    batch_path{"Ifma16", sprp_arithmetic::portable, keyaudit::ifma_max_width},
                     batch_path{"Default", sprp_arithmetic::portable, 0, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -224,7 +222,7 @@ INSTANTIATE_TEST_SUITE_P(
 // ones whose one-pass carry overflows a limb, so most lanes aim at one.
 TEST(MontgomerySquareIfma, MatchesGmpWhenTheQuickCarryPassOverflows)
 {
-    if (!keygen::ifma_available()) {
+    if (!keyaudit::ifma_available()) {
         GTEST_SKIP() << "no AVX-512 IFMA on this processor";
     }
     gmp_randclass random(gmp_randinit_mt);
@@ -232,12 +230,12 @@ TEST(MontgomerySquareIfma, MatchesGmpWhenTheQuickCarryPassOverflows)
     const mpz_class r = power_of_two(364);
     std::size_t zero_limbs = 0;
     for (int round = 0; round < 40; ++round) {
-        keygen::limb_number n[keygen::ifma_lanes];
-        keygen::limb_number x[keygen::ifma_lanes];
-        mpz_class nz[keygen::ifma_lanes];
-        mpz_class xz[keygen::ifma_lanes];
+        primes::limb_number n[keyaudit::ifma_lanes];
+        primes::limb_number x[keyaudit::ifma_lanes];
+        mpz_class nz[keyaudit::ifma_lanes];
+        mpz_class xz[keyaudit::ifma_lanes];
         const unsigned twice = static_cast<unsigned>(mpz_class(random.get_z_bits(8)).get_ui());
-        for (unsigned l = 0; l < keygen::ifma_lanes; ++l) {
+        for (unsigned l = 0; l < keyaudit::ifma_lanes; ++l) {
             // Primes 3 mod 4, whose square roots are powers.
             mpz_class p = random.get_z_bits(321 + (round * 8 + l) % 39) | power_of_two(320);
             do {
@@ -264,8 +262,8 @@ TEST(MontgomerySquareIfma, MatchesGmpWhenTheQuickCarryPassOverflows)
             n[l] = limbs_of(p);
             x[l] = limbs_of(xz[l]);
         }
-        keygen::montgomery_square_ifma(x, n, keygen::ifma_lanes, twice);
-        for (unsigned l = 0; l < keygen::ifma_lanes; ++l) {
+        keyaudit::montgomery_square_ifma(x, n, keyaudit::ifma_lanes, twice);
+        for (unsigned l = 0; l < keyaudit::ifma_lanes; ++l) {
             const mpz_class result = number_of(x[l]);
             const unsigned doubled = twice >> l & 1;
             EXPECT_LT(result, (2 << doubled) * nz[l]) << round << " " << l;

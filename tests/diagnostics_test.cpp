@@ -7,8 +7,8 @@
 
 #include <array>
 #include <cstdint>
-#include <iostream>
 #include <new>
+#include <string>
 
 namespace {
 
@@ -75,14 +75,28 @@ __attribute__((noinline)) std::array<std::uint64_t, 2> xmm4_after(foundation::ve
     return after;
 }
 
-TEST(ClearVectorRegisters, EveryRegisterFileThisProcessorHas)
+namespace {
+
+std::string register_file_name(foundation::vector_registers which)
 {
-    using foundation::vector_registers;
-    for (const auto which : {vector_registers::sse, vector_registers::avx, vector_registers::avx512}) {
-        if (!foundation::has_vector_registers(which)) {
-            std::cout << "skipped: this processor lacks register file " << static_cast<int>(which) << '\n';
-            continue;
-        }
-        EXPECT_EQ(xmm4_after(which), (std::array<std::uint64_t, 2>{})) << static_cast<int>(which);
-    }
+    static const char* const names[] = {"Sse", "Avx", "Avx512"};
+    return names[static_cast<int>(which)];
 }
+
+class ClearVectorRegisters : public testing::TestWithParam<foundation::vector_registers> {};
+
+TEST_P(ClearVectorRegisters, LeavesNothingInTheRegisterFile)
+{
+    if (!foundation::has_vector_registers(GetParam())) {
+        GTEST_SKIP() << "this processor has no " << register_file_name(GetParam()) << " registers";
+    }
+    EXPECT_EQ(xmm4_after(GetParam()), (std::array<std::uint64_t, 2>{}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, ClearVectorRegisters,
+                         testing::Values(foundation::vector_registers::sse,
+                                         foundation::vector_registers::avx,
+                                         foundation::vector_registers::avx512),
+                         [](const auto& info) { return register_file_name(info.param); });
+
+}  // namespace

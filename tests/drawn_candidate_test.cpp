@@ -1,4 +1,5 @@
-#include "keygen/drawn_candidate.hpp"
+#include "keygen/random_decimal.hpp"
+#include "primes/primes.hpp"
 #include "testing/limb_convert.hpp"
 
 #include <gtest/gtest.h>
@@ -30,15 +31,15 @@ TEST(DrawnCandidate, MatchesTheDecimalText)
             const keygen::value_source drawn_source = seeded(seed, zeros, drawn_consumed);
             for (int i = 0; i < 20; ++i) {
                 keygen::digit_text text;
-                keygen::draw_digits(text, keygen::candidate_digits, text_source);
+                keygen::draw_digits(text, primes::candidate_digits, text_source);
                 const mpz_class expected(text.chars.data(), 10);
-                keygen::drawn_candidate drawn;
-                keygen::draw_candidate(drawn, drawn_source);
-                keygen::limb_number n{};
-                keygen::candidate_number(drawn, n);
+                primes::drawn_candidate drawn;
+                primes::draw_candidate_from(drawn, drawn_source);
+                primes::limb_number n{};
+                primes::candidate_number(drawn, n);
                 ASSERT_EQ(number_of(n), expected) << text.chars.data();
                 ASSERT_EQ(drawn_consumed, text_consumed) << text.chars.data();
-                ASSERT_EQ(keygen::is_three_mod_four(drawn), mpz_fdiv_ui(expected.get_mpz_t(), 4) == 3)
+                ASSERT_EQ(primes::is_three_mod_four(drawn), mpz_fdiv_ui(expected.get_mpz_t(), 4) == 3)
                     << text.chars.data();
             }
         }

@@ -1,10 +1,10 @@
-#include "keygen/small_factors.hpp"
+#include "primes/primes.hpp"
 #include "testing/limb_convert.hpp"
 
 #include <gtest/gtest.h>
 
 using namespace testing_support;
-using keygen::sieve_bound;
+using primes::sieve_bound;
 
 namespace {
 
@@ -24,7 +24,7 @@ bool reference(const mpz_class& n)
     return false;
 }
 
-bool sieve(const mpz_class& n) { return keygen::has_small_factor(limbs_of(n)); }
+bool sieve(const mpz_class& n) { return primes::has_small_factor(limbs_of(n)); }
 
 TEST(SmallFactors, FindsEveryPrimeBelowTheBoundButNotAsItsOwnFactor)
 {

@@ -1,12 +1,10 @@
-#include "keygen/base2_sprp.hpp"
+#include "primes/primes.hpp"
 
-#include "keygen/base2_sprp_ifma.hpp"
-#include "keygen/montgomery.hpp"
-#include "foundation/secure_memory.hpp"
+#include "primes/internal/montgomery.hpp"
 
 #include <bit>
 
-namespace keygen {
+namespace primes {
 
 namespace {
 
@@ -108,33 +106,10 @@ bool is_base2_sprp(const limb_number& n) noexcept { return is_base2_sprp(n, fast
 
 bool is_base2_sprp(const limb_number& n, sprp_arithmetic arithmetic) noexcept
 {
-    if (arithmetic == sprp_arithmetic::ifma) {
-        bool verdict = false;
-        base2_sprp_ifma(&n, 1, &verdict, ifma_lanes);
-        return verdict;
-    }
     if (arithmetic == sprp_arithmetic::adx) {
         return strong_test(n, square_adx);
     }
     return strong_test(n, square_portable);
 }
 
-void base2_sprp_batch(const limb_number* n, std::size_t count, bool* verdict) noexcept
-{
-    base2_sprp_batch(n, count, verdict,
-                     ifma_available() ? sprp_arithmetic::ifma : fastest);
-}
-
-void base2_sprp_batch(const limb_number* n, std::size_t count, bool* verdict,
-                      sprp_arithmetic arithmetic) noexcept
-{
-    if (arithmetic == sprp_arithmetic::ifma) {
-        base2_sprp_ifma(n, count, verdict);
-        return;
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-        verdict[i] = is_base2_sprp(n[i], arithmetic);
-    }
-}
-
-}  // namespace keygen
+}  // namespace primes

@@ -1,9 +1,9 @@
-#include "keygen/small_factors.hpp"
+#include "primes/primes.hpp"
 
 #include <algorithm>
 #include <array>
 
-namespace keygen {
+namespace primes {
 
 namespace {
 
@@ -154,13 +154,8 @@ bool has_small_factor(const limb_number& n, unsigned bound) noexcept
     return false;
 }
 
-bool has_small_factor(const limb_number& n) noexcept
-{
-    if (below_bound(n)) {
-        return false;
-    }
-    return std::ranges::any_of(prime_groups,
-                               [&n](const prime_group& group) { return group_divides(n, group); });
-}
+// One loop for both forms: the bound's test costs nothing beside a group's
+// multiplications.
+bool has_small_factor(const limb_number& n) noexcept { return has_small_factor(n, sieve_bound); }
 
-}  // namespace keygen
+}  // namespace primes

@@ -1,11 +1,8 @@
-#include "keygen/drawn_candidate.hpp"
+#include "primes/primes.hpp"
 
-
-namespace keygen {
+namespace primes {
 
 namespace {
-
-static_assert(candidate_digits <= max_digits);
 
 // Digits a word holds whatever they are: 10^19 < 2^64.
 constexpr std::size_t word_digits = 19;
@@ -61,4 +58,4 @@ void candidate_number(const drawn_values& c, limb_number& n)
     multiply_add(n, powers_of_ten[digits], chunk);
 }
 
-}  // namespace keygen
+}  // namespace primes

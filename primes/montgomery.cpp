@@ -1,6 +1,6 @@
-#include "keygen/montgomery.hpp"
+#include "primes/internal/montgomery.hpp"
 
-namespace keygen {
+namespace primes {
 
 namespace {
 
@@ -97,4 +97,4 @@ void from_montgomery(const limb_number& a, const montgomery_modulus& m, limb_num
         m, r);
 }
 
-}  // namespace keygen
+}  // namespace primes

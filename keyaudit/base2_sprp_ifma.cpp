@@ -1,6 +1,5 @@
-#include "keygen/base2_sprp_ifma.hpp"
+#include "keyaudit/base2_sprp_ifma.hpp"
 
-#include "keygen/base2_sprp.hpp"
 #include "foundation/secure_memory.hpp"
 
 #include <algorithm>
@@ -11,7 +10,10 @@
 #include <immintrin.h>
 #endif
 
-namespace keygen {
+namespace keyaudit {
+
+using primes::number_limbs;
+using primes::uint128;
 
 #if defined(__x86_64__)
 
@@ -394,7 +396,7 @@ void prepare(workspace<G>& w, const limb_number* const* lane, std::size_t count,
     for (std::size_t l = 0; l < w.width; ++l) {
         const limb_number& n = *lane[l < count ? l : 0];
         put(w.n, l, n);
-        at(w.neg_inverse, l) = (0 - inverse_mod_word(n[0])) & limb_mask;
+        at(w.neg_inverse, l) = (0 - primes::inverse_mod_word(n[0])) & limb_mask;
         std::size_t s = 1;
         while (((n[s / 64] >> (s % 64)) & 1) == 0) {
             ++s;
@@ -456,7 +458,7 @@ bool ifma_available() noexcept
 
 bool ifma_kernel_accepts(const limb_number& n) noexcept
 {
-    return base2_sprp_accepts(n) && n[number_limbs - 1] < (std::uint64_t{1} << (360 - 320));
+    return primes::base2_sprp_accepts(n) && n[number_limbs - 1] < (std::uint64_t{1} << (360 - 320));
 }
 
 void base2_sprp_ifma(const limb_number* n, std::size_t count, bool* verdict,
@@ -474,7 +476,7 @@ void base2_sprp_ifma(const limb_number* n, std::size_t count, bool* verdict,
                 lane[used] = &n[i];
                 position[used++] = i;
             } else {
-                verdict[i] = is_base2_sprp(n[i]);
+                verdict[i] = primes::is_base2_sprp(n[i]);
             }
         }
         if (used == 0) {
@@ -492,7 +494,7 @@ void base2_sprp_ifma(const limb_number* n, std::size_t count, bool* verdict,
 #else
     (void)width;
     for (std::size_t i = 0; i < count; ++i) {
-        verdict[i] = is_base2_sprp(n[i]);
+        verdict[i] = primes::is_base2_sprp(n[i]);
     }
 #endif
 }
@@ -506,7 +508,7 @@ void montgomery_square_ifma(limb_number* x, const limb_number* n, std::size_t co
         const std::size_t from = l < count ? l : 0;
         put(w.n, l, n[from]);
         put(w.x, l, x[from]);
-        at(w.neg_inverse, l) = (0 - inverse_mod_word(n[from][0])) & limb_mask;
+        at(w.neg_inverse, l) = (0 - primes::inverse_mod_word(n[from][0])) & limb_mask;
     }
     square_kernel(w, static_cast<__mmask8>(twice));
     // The kernel's frame, where the compiler spilled limbs, lies where the
@@ -532,4 +534,4 @@ void montgomery_square_ifma(limb_number* x, const limb_number* n, std::size_t co
 #endif
 }
 
-}  // namespace keygen
+}  // namespace keyaudit

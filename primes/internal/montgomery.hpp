@@ -1,10 +1,10 @@
 #pragma once
 // Montgomery arithmetic modulo odd six-limb numbers n below 2^380 (B^6/16),
 // with R = 2^384. Since 16n < R, values may stay below 4n between steps and
-// no step needs a final subtraction.
-#include "keygen/wide_int.hpp"
+// no step needs a final subtraction. Used inside primes/ and by its tests.
+#include "primes/primes.hpp"
 
-namespace keygen {
+namespace primes {
 
 struct montgomery_modulus {
     explicit montgomery_modulus(const limb_number& modulus) noexcept;
@@ -34,10 +34,7 @@ inline void double_if(limb_number& a, std::uint64_t twice) noexcept
     }
 }
 
-// True when the processor has mulx, adcx and adox (BMI2 and ADX).
-bool adx_available() noexcept;
-
 // r = a / R modulo n, for a below 4n: at most n, and n only when n divides a.
 void from_montgomery(const limb_number& a, const montgomery_modulus& m, limb_number& r) noexcept;
 
-}  // namespace keygen
+}  // namespace primes

@@ -1,10 +1,10 @@
-#include "keygen/montgomery.hpp"
+#include "primes/internal/montgomery.hpp"
 
 #if defined(__x86_64__)
 #include <cpuid.h>
 #endif
 
-namespace keygen {
+namespace primes {
 
 #if defined(__x86_64__)
 
@@ -94,4 +94,4 @@ bool adx_available() noexcept { return false; }
 
 #endif
 
-}  // namespace keygen
+}  // namespace primes
