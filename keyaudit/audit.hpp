@@ -88,9 +88,3 @@ private:
 };
 
 }  // namespace keyaudit
-
-// The name the check had while the replay lived in keygen/, until every
-// caller says keyaudit::prime_check.
-namespace keygen {
-using keyaudit::prime_check;
-}  // namespace keygen

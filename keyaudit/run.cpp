@@ -162,7 +162,7 @@ private:
     {
         search_settings s;
         s.libcs = o_.libcs;
-        s.check = o_.exact ? keygen::prime_check::exact : keygen::prime_check::base2;
+        s.check = o_.exact ? prime_check::exact : prime_check::base2;
         if (o_.resume) {
             s.resume_from = o_.resume->first;
             s.found_before = o_.resume->found;
