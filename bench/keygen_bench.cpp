@@ -31,11 +31,9 @@ void plain_generate_key()
     mpz_class p;
     mpz_class q;
     testing_support::reference_find_blum_prime(p);
-    keygen::store_chunks(p, keyfile::p_rows.rows, keyfile::p_rows.selector);
     testing_support::reference_find_blum_prime(q);
-    keygen::store_chunks(q, keyfile::q_rows.rows, keyfile::q_rows.selector);
     const mpz_class n = p * q;
-    keygen::store_chunks(n, keyfile::n_rows.rows, keyfile::n_rows.selector);
+    keyfile::store_key(keygen::key_text, p, q, n);
 }
 
 // Each iteration gets stream number i, so both searches see the same values.

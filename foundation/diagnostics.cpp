@@ -12,7 +12,7 @@ namespace foundation {
 
 namespace {
 
-const char* program = "keygen";
+const char* program = "";  // set by the program first
 int failure_exit_status = exit_failure;
 constexpr const char* out_of_memory = "cannot allocate memory: out of memory";
 

@@ -103,6 +103,14 @@ void print_help(const program& p)
 
 void print_version(const program& p) { write_out(std::string(p.name) + " " KEYGEN_VERSION "\n"); }
 
+std::string output_name(const char* arg)
+{
+    if (*arg == '\0') {
+        throw usage_error("-o needs a file name, not an empty one");
+    }
+    return arg;
+}
+
 int run_program(const program& p, int argc, char** argv,
                 const std::function<int(int, char**)>& body)
 {

@@ -74,6 +74,42 @@ void print_help(const program& p);
 // "NAME VERSION" on standard output.
 void print_version(const program& p);
 
+// The command line of a program of verbs: take sees every option but -h
+// and -V, with the choice it may make. Returns the operands; verb, the
+// default on entry, is the verb chosen.
+template <typename Verb>
+std::vector<std::string> parse_verbs(const program& p, int argc, char** argv, Verb& verb, const char* conflict,
+                                     const std::function<void(int, const char*, verb_choice<Verb>&)>& take)
+{
+    verb_choice<Verb> action(verb, conflict);
+    std::vector<std::string> operands = parse_command_line(p, argc, argv, [&](int id, const char* arg) {
+        if (!action.choose_common(id)) {
+            take(id, arg, action);
+        }
+    });
+    verb = action.get();
+    return operands;
+}
+
+// Prints the help for Verb::help or the version for Verb::version; true
+// when verb was one of them.
+template <typename Verb>
+bool print_help_or_version(const program& p, Verb verb)
+{
+    if (verb == Verb::help) {
+        print_help(p);
+    } else if (verb == Verb::version) {
+        print_version(p);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// The argument of -o: an empty name (an unset variable) must not send a
+// key where nobody meant, so it is a usage error.
+std::string output_name(const char* arg);
+
 // The help's option lines alone.
 std::string options_help(const program& p);
 

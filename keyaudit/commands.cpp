@@ -6,17 +6,7 @@ namespace keyaudit {
 
 int run(const options& o, const foundation::stop_flag& stop)
 {
-    switch (o.action) {
-    case verb::help:
-        foundation::print_help(program);
-        return 0;
-    case verb::version:
-        foundation::print_version(program);
-        return 0;
-    case verb::audit:
-        break;
-    }
-    return run_audit(o, stop);
+    return foundation::print_help_or_version(program, o.action) ? 0 : run_audit(o, stop);
 }
 
 }  // namespace keyaudit

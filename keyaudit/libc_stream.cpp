@@ -54,7 +54,7 @@ unsigned fill(libc which, std::uint32_t seed, table& r)
     case libc::musl: {
         std::uint64_t x = seed;
         for (std::uint32_t& word : r) {
-            x = x * 6364136223846793005u + 1;
+            x = x * knuth_lcg_multiplier + 1;
             word = static_cast<std::uint32_t>(x >> 32);
         }
         foundation::wipe(&x, sizeof x);
@@ -108,6 +108,15 @@ std::vector<libc> parse_libc_list(const std::string& list)
         }
     }
     return out;
+}
+
+std::string libc_names(const std::vector<libc>& libcs, const std::string& separator)
+{
+    std::string text;
+    for (const libc which : libcs) {
+        text += (text.empty() ? "" : separator) + libc_name(which);
+    }
+    return text;
 }
 
 std::vector<libc> default_libcs() { return {libc::glibc, libc::freebsd, libc::musl}; }

@@ -25,6 +25,12 @@ inline constexpr std::array<libc, 6> all_libcs{libc::glibc,   libc::freebsd, lib
 
 const char* libc_name(libc which);
 
+// The names joined by separator: "glibc, musl" for ", ".
+std::string libc_names(const std::vector<libc>& libcs, const std::string& separator);
+
+// Knuth's 64-bit LCG, of musl's seeding and newlib's stream.
+inline constexpr std::uint64_t knuth_lcg_multiplier = 6364136223846793005U;
+
 // "NAME[,NAME...]" or "all", in the order of libc without repeats. Throws
 // std::invalid_argument, naming the known libraries, for an unknown name.
 std::vector<libc> parse_libc_list(const std::string& list);
@@ -86,7 +92,7 @@ public:
 
     std::uint32_t next() noexcept
     {
-        x_ = x_ * 6364136223846793005u + 1;
+        x_ = x_ * knuth_lcg_multiplier + 1;
         return static_cast<std::uint32_t>(x_ >> 32) & 0x7fffffffu;
     }
 

@@ -117,27 +117,8 @@ key_kind read_key_leniently(int fd, std::int64_t size, const std::string& name,
                             keyfile::read_key_result& key, const foundation::stop_flag& stop)
 {
     foundation::wiped<std::array<char, most_key_file_bytes + 1>> buffer;
-    std::size_t got = 0;
     // A regular file whose size is known is read in one call.
-    while (got < buffer.size() && (size < 0 || got < static_cast<std::size_t>(size))) {
-        if (size < 0 && !foundation::readable_unless_stopped(fd, stop)) {
-            throw keyfile::interrupted();
-        }
-        const ssize_t n = read(fd, buffer.data() + got, buffer.size() - got);
-        if (n < 0 && errno == EINTR) {
-            if (stop != 0) {
-                throw keyfile::interrupted();
-            }
-            continue;
-        }
-        if (n < 0) {
-            throw std::system_error(errno, std::generic_category(), "cannot read " + name);
-        }
-        if (n == 0) {
-            break;
-        }
-        got += static_cast<std::size_t>(n);
-    }
+    const std::size_t got = keyfile::read_into(fd, buffer, name, &stop, size);
     return parse_key_leniently(std::string_view(buffer.data(), got), name, key);
 }
 

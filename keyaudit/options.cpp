@@ -164,63 +164,77 @@ const foundation::program program{
     nullptr,  // the recovered key wipes itself
 };
 
+namespace {
+
+// What is searched: the window, the streams, the test; false for any
+// other option.
+bool take_search_option(options& o, int id, const char* arg)
+{
+    switch (id) {
+    case from_option:
+        o.from = when(arg, bound::from);
+        return true;
+    case to_option:
+        o.to = when(arg, bound::to);
+        return true;
+    case days_option:
+        o.days = count(arg, "days", 36500);
+        return true;
+    case resume_option:
+        o.resume = resume_at(arg);
+        return true;
+    case libc_option:
+        o.libcs = libcs(arg);
+        return true;
+    case exact_option:
+        o.exact = true;
+        return true;
+    default:
+        return false;
+    }
+}
+
+void take_option(options& o, int id, const char* arg)
+{
+    switch (id) {
+    case recover_option:
+        o.recover = true;
+        break;
+    case 'o':
+        o.output = foundation::output_name(arg);
+        break;
+    case 'r':
+        o.recursive = true;
+        break;
+    case files_from_option:
+        o.files_from = arg;
+        break;
+    case '0':
+        o.null_separated = true;
+        break;
+    case json_option:
+        o.json = true;
+        break;
+    case 'j':
+        o.threads = count(arg, "threads", 1024);
+        break;
+    case 'q':
+        o.quiet = true;
+        break;
+    }
+}
+
+}  // namespace
+
 options parse_options(int argc, char** argv)
 {
     options o;
-    foundation::verb_choice action(verb::audit, "only one of -h and -V may be given");
-    o.files = foundation::parse_command_line(program, argc, argv, [&](int id, const char* arg) {
-        if (action.choose_common(id)) {
-            return;
-        }
-        switch (id) {
-        case from_option:
-            o.from = when(arg, bound::from);
-            break;
-        case to_option:
-            o.to = when(arg, bound::to);
-            break;
-        case recover_option:
-            o.recover = true;
-            break;
-        case libc_option:
-            o.libcs = libcs(arg);
-            break;
-        case exact_option:
-            o.exact = true;
-            break;
-        case days_option:
-            o.days = count(arg, "days", 36500);
-            break;
-        case 'o':
-            if (*arg == '\0') {
-                throw usage_error("-o needs a file name, not an empty one");
-            }
-            o.output = arg;
-            break;
-        case 'r':
-            o.recursive = true;
-            break;
-        case files_from_option:
-            o.files_from = arg;
-            break;
-        case '0':
-            o.null_separated = true;
-            break;
-        case json_option:
-            o.json = true;
-            break;
-        case resume_option:
-            o.resume = resume_at(arg);
-            break;
-        case 'j':
-            o.threads = count(arg, "threads", 1024);
-            break;
-        case 'q':
-            o.quiet = true;
-            break;
-        }
-    });
-    o.action = action.get();
+    o.files = foundation::parse_verbs<verb>(program, argc, argv, o.action, "only one of -h and -V may be given",
+                                            [&o](int id, const char* arg, foundation::verb_choice<verb>&) {
+                                                if (!take_search_option(o, id, arg)) {
+                                                    take_option(o, id, arg);
+                                                }
+                                            });
     check_combination(o);
     return o;
 }

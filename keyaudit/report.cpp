@@ -13,14 +13,6 @@ namespace {
 
 using json = nlohmann::ordered_json;
 
-std::string names(const std::vector<libc>& libcs)
-{
-    std::string text;
-    for (const libc which : libcs) {
-        text += (text.empty() ? "" : ", ") + std::string(libc_name(which));
-    }
-    return text;
-}
 
 // "b", or "b and 3 more"
 std::string others(const std::vector<input>& inputs, const std::vector<std::size_t>& which, std::size_t count)
@@ -62,7 +54,7 @@ std::string search_text(const suspect& key, const search_end& end)
         return "not searched (interrupted)";
     }
     return "not found from " + utc_text(s.part->first) + " to " + utc_text(s.part->last) + " (" +
-           names(end.libcs) + ")" + (s.interrupted ? " (interrupted)" : "");
+           libc_names(end.libcs, ", ") + ")" + (s.interrupted ? " (interrupted)" : "");
 }
 
 std::string text_line(const std::vector<input>& inputs, std::size_t i, const suspect* key,

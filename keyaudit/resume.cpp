@@ -10,14 +10,6 @@ namespace {
 
 std::string at(std::uint32_t second) { return "@" + std::to_string(second); }
 
-std::string libc_words(const std::vector<libc>& libcs)
-{
-    std::string list;
-    for (const libc which : libcs) {
-        list += (list.empty() ? "" : ",") + std::string(libc_name(which));
-    }
-    return list;
-}
 
 class command {
 public:
@@ -59,7 +51,7 @@ std::string resume_command(const options& o, std::optional<std::uint32_t> next, 
         c.option("-j", std::to_string(o.threads));
     }
     if (o.libcs != default_libcs()) {
-        c.option("--libc", libc_words(o.libcs));
+        c.option("--libc", libc_names(o.libcs, ","));
     }
     if (o.from) {
         c.option("--from", at(*o.from));

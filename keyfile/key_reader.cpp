@@ -124,12 +124,14 @@ void parse_key(std::string_view text, const std::string& name, read_key_result& 
     parser(text, name).parse(key);
 }
 
-void read_key(int fd, const std::string& name, read_key_result& key, const stop_flag* stop)
+std::size_t read_into(int fd, std::span<char> buffer, const std::string& name, const stop_flag* stop,
+                      std::int64_t size)
 {
-    // What was read is wiped however the parse ends.
-    foundation::wiped<std::array<char, max_key_bytes + 1>> buffer;
     std::size_t got = 0;
-    while (got < buffer.size()) {
+    while (got < buffer.size() && (size < 0 || got < static_cast<std::size_t>(size))) {
+        if (stop != nullptr && size < 0 && !foundation::readable_unless_stopped(fd, *stop)) {
+            throw interrupted();
+        }
         const ssize_t n = read(fd, buffer.data() + got, buffer.size() - got);
         if (n < 0 && errno == EINTR) {
             if (stop != nullptr && *stop != 0) {
@@ -145,6 +147,14 @@ void read_key(int fd, const std::string& name, read_key_result& key, const stop_
         }
         got += static_cast<std::size_t>(n);
     }
+    return got;
+}
+
+void read_key(int fd, const std::string& name, read_key_result& key, const stop_flag* stop)
+{
+    // What was read is wiped however the parse ends.
+    foundation::wiped<std::array<char, max_key_bytes + 1>> buffer;
+    const std::size_t got = read_into(fd, buffer, name, stop);
     parse_key(std::string_view(buffer.data(), got), name, key);
 }
 

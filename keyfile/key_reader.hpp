@@ -9,6 +9,8 @@
 
 #include <stdexcept>
 #include <string>
+#include <cstdint>
+#include <span>
 #include <string_view>
 
 namespace keyfile {
@@ -47,6 +49,14 @@ struct read_key_result {
     mpz_class q;
     mpz_class n;
 };
+
+// Reads fd into buffer until it is full, at its end, or after size bytes
+// when size is not negative. A read broken off by a signal is taken up
+// again, unless stop is given and set: then it throws interrupted, and a
+// wait on a pipe or a FIFO ends on a stop too. Throws std::system_error
+// "cannot read NAME". Returns the bytes read.
+std::size_t read_into(int fd, std::span<char> buffer, const std::string& name, const stop_flag* stop,
+                      std::int64_t size = -1);
 
 // The longest input that can be a key: eight lines of at most 59 bytes.
 inline constexpr std::size_t max_key_bytes = key_lines * 59;

@@ -98,12 +98,12 @@ void generate(const options& o)
 
 int run(const options& o)
 {
+    if (foundation::print_help_or_version(program, o.action)) {
+        return 0;
+    }
     switch (o.action) {
     case verb::help:
-        foundation::print_help(program);
-        break;
     case verb::version:
-        foundation::print_version(program);
         break;
     case verb::check:
         return check(o);

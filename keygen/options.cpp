@@ -68,31 +68,24 @@ const foundation::program program{
 options parse_options(int argc, char** argv)
 {
     options o;
-    foundation::verb_choice action(verb::generate, "only one of -c, -y, -h and -V may be given");
-    o.files = foundation::parse_command_line(program, argc, argv, [&](int id, const char* arg) {
-        if (action.choose_common(id)) {
-            return;
-        }
-        switch (id) {
-        case 'o':
-            // An unset variable must not send a secret key to a log.
-            if (*arg == '\0') {
-                throw usage_error("-o needs a file name, not an empty one");
+    o.files = foundation::parse_verbs<verb>(
+        program, argc, argv, o.action, "only one of -c, -y, -h and -V may be given",
+        [&o](int id, const char* arg, foundation::verb_choice<verb>& action) {
+            switch (id) {
+            case 'o':
+                o.output = foundation::output_name(arg);
+                break;
+            case 'f':
+                o.force = true;
+                break;
+            case 'c':
+                action.choose(verb::check);
+                break;
+            case 'y':
+                action.choose(verb::public_key);
+                break;
             }
-            o.output = arg;
-            break;
-        case 'f':
-            o.force = true;
-            break;
-        case 'c':
-            action.choose(verb::check);
-            break;
-        case 'y':
-            action.choose(verb::public_key);
-            break;
-        }
-    });
-    o.action = action.get();
+        });
     check_combination(o);
     return o;
 }

@@ -26,6 +26,7 @@ class ReportFailure : public testing::TestWithParam<failure_case> {};
 TEST_P(ReportFailure, OneMessageAndStatusPerKind)
 {
     const failure_case& c = GetParam();
+    foundation::set_program("keygen");
     testing::internal::CaptureStderr();
     EXPECT_EQ(foundation::report_failure(c.failure, "usage: keygen\n"), c.status);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), c.message);
@@ -56,6 +57,7 @@ void allocate_past_a_small_limit()
 // std::bad_alloc would.
 TEST(ReportFailureDeathTest, GmpOutOfMemoryEndsLikeBadAlloc)
 {
+    foundation::set_program("keygen");
     EXPECT_EXIT(allocate_past_a_small_limit(), testing::ExitedWithCode(1),
                 "^keygen: cannot allocate memory: out of memory\n$");
 }
