@@ -11,7 +11,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    keyfile::read_key_result key;
+    keyfile::parsed_key key;
     try {
         keyfile::parse_key(text, "f", key);
     } catch (const keyfile::key_error& e) {

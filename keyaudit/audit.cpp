@@ -134,59 +134,79 @@ bool confirmed(const search_settings& settings, const mpz_class& p, const mpz_cl
 
 }  // namespace
 
-// The keys proven among a block's streams. Few keys: each P is tried
-// against each N whose window holds its seed, Q made only for a P that
-// divides one. Many: every stream's Q is made and N = P*Q looked up.
-std::vector<audit::hit> audit::check_block(std::uint64_t block) const
-{
-    const std::uint64_t first = block * block_seeds;
-    const std::uint64_t end = std::min(total_, first + block_seeds);
+// A block's streams, one a seed and library, with where each came from.
+struct audit::block_streams {
     std::vector<std::unique_ptr<replay>> streams;
     std::vector<search_stream*> searches;
     std::vector<std::pair<std::uint32_t, libc>> origin;
+};
+
+audit::block_streams audit::streams_of(std::uint64_t block) const
+{
+    block_streams b;
+    const std::uint64_t first = block * block_seeds;
+    const std::uint64_t end = std::min(total_, first + block_seeds);
     for (std::uint64_t i = first; i < end; ++i) {
         for (const libc which : settings_.libcs) {
-            streams.push_back(std::make_unique<replay>(which, seed_at(i)));
-            searches.push_back(&streams.back()->search());
-            origin.emplace_back(seed_at(i), which);
+            b.streams.push_back(std::make_unique<replay>(which, seed_at(i)));
+            b.searches.push_back(&b.streams.back()->search());
+            b.origin.emplace_back(seed_at(i), which);
         }
     }
-    std::vector<mpz_class> p(streams.size());
-    find_blum_primes(searches, p, settings_.check);
+    return b;
+}
+
+// Many keys: every stream's Q is made and N = P*Q looked up.
+std::vector<audit::hit> audit::look_up(block_streams& b, const std::vector<mpz_class>& p) const
+{
     std::vector<hit> hits;
-    if (suspects_.size() >= settings_.lookup_from) {
-        std::vector<mpz_class> q(streams.size());
-        find_blum_primes(searches, q, settings_.check);
-        for (std::size_t k = 0; k < streams.size(); ++k) {
-            const mpz_class n = p[k] * q[k];
-            const auto [from, to] = by_low_limb_.equal_range(mpz_getlimbn(n.get_mpz_t(), 0));
-            for (auto it = from; it != to; ++it) {
-                const suspect& key = suspects_[it->second];
-                if (key.n == n && holds(key.seeds, origin[k].first) && confirmed(settings_, p[k], q[k])) {
-                    hits.push_back({it->second, origin[k].first, origin[k].second});
-                }
-            }
-        }
-        return hits;
-    }
-    for (std::size_t k = 0; k < streams.size(); ++k) {
-        mpz_class q;
-        for (std::size_t j = 0; j < suspects_.size(); ++j) {
-            const suspect& key = suspects_[j];
-            if (!holds(key.seeds, origin[k].first) ||
-                mpz_divisible_p(key.n.get_mpz_t(), p[k].get_mpz_t()) == 0) {
-                continue;
-            }
-            if (q == 0) {
-                search_stream* const one[] = {searches[k]};
-                find_blum_primes(one, std::span(&q, 1), settings_.check);
-            }
-            if (p[k] * q == key.n && confirmed(settings_, p[k], q)) {
-                hits.push_back({j, origin[k].first, origin[k].second});
+    std::vector<mpz_class> q(b.streams.size());
+    find_blum_primes(b.searches, q, settings_.check);
+    for (std::size_t k = 0; k < b.streams.size(); ++k) {
+        const mpz_class n = p[k] * q[k];
+        const auto [from, to] = by_low_limb_.equal_range(mpz_getlimbn(n.get_mpz_t(), 0));
+        for (auto it = from; it != to; ++it) {
+            const suspect& key = suspects_[it->second];
+            if (key.n == n && holds(key.seeds, b.origin[k].first) && confirmed(settings_, p[k], q[k])) {
+                hits.push_back({it->second, b.origin[k].first, b.origin[k].second});
             }
         }
     }
     return hits;
+}
+
+// Few keys: each P is tried against each N whose window holds its seed, Q
+// made only for a P that divides one.
+std::vector<audit::hit> audit::try_each(block_streams& b, const std::vector<mpz_class>& p) const
+{
+    std::vector<hit> hits;
+    for (std::size_t k = 0; k < b.streams.size(); ++k) {
+        mpz_class q;
+        for (std::size_t j = 0; j < suspects_.size(); ++j) {
+            const suspect& key = suspects_[j];
+            if (!holds(key.seeds, b.origin[k].first) ||
+                mpz_divisible_p(key.n.get_mpz_t(), p[k].get_mpz_t()) == 0) {
+                continue;
+            }
+            if (q == 0) {
+                search_stream* const one[] = {b.searches[k]};
+                find_blum_primes(one, std::span(&q, 1), settings_.check);
+            }
+            if (p[k] * q == key.n && confirmed(settings_, p[k], q)) {
+                hits.push_back({j, b.origin[k].first, b.origin[k].second});
+            }
+        }
+    }
+    return hits;
+}
+
+// The keys proven among a block's streams.
+std::vector<audit::hit> audit::check_block(std::uint64_t block) const
+{
+    block_streams b = streams_of(block);
+    std::vector<mpz_class> p(b.streams.size());
+    find_blum_primes(b.searches, p, settings_.check);
+    return suspects_.size() >= settings_.lookup_from ? look_up(b, p) : try_each(b, p);
 }
 
 void audit::work(shared& s, const std::atomic<int>& stop)
@@ -263,24 +283,10 @@ void audit::wait_and_publish(shared& s, const std::function<void(const progress&
     }
 }
 
-unsigned audit::run(unsigned threads, const std::atomic<int>& stop,
-                    const std::function<void(const progress&)>& show,
-                    const std::function<void(std::size_t)>& found)
+// The threads that start do the work; none may, and then this one does.
+std::vector<std::thread> audit::start_workers(shared& s, unsigned threads, const std::function<void()>& worker)
 {
-    shared s;
-    s.blocks = (total_ + block_seeds - 1) / block_seeds;
-    s.done = std::make_unique<std::atomic<bool>[]>(s.blocks);
     std::vector<std::thread> workers;
-    auto worker = [this, &s, &stop] {
-        work(s, stop);
-        // glibc keeps a finished thread's stack for the next one.
-        foundation::scrub_stack();
-        foundation::clear_vector_registers();
-        const std::lock_guard lock(s.mutex);
-        --s.running;
-        s.finished.notify_all();
-    };
-    // The threads that start do the work; this one, if none does.
     while (workers.size() < threads) {
         {
             const std::lock_guard lock(s.mutex);
@@ -294,6 +300,26 @@ unsigned audit::run(unsigned threads, const std::atomic<int>& stop,
             break;
         }
     }
+    return workers;
+}
+
+unsigned audit::run(unsigned threads, const std::atomic<int>& stop,
+                    const std::function<void(const progress&)>& show,
+                    const std::function<void(std::size_t)>& found)
+{
+    shared s;
+    s.blocks = (total_ + block_seeds - 1) / block_seeds;
+    s.done = std::make_unique<std::atomic<bool>[]>(s.blocks);
+    auto worker = [this, &s, &stop] {
+        work(s, stop);
+        // glibc keeps a finished thread's stack for the next one.
+        foundation::scrub_stack();
+        foundation::clear_vector_registers();
+        const std::lock_guard lock(s.mutex);
+        --s.running;
+        s.finished.notify_all();
+    };
+    std::vector<std::thread> workers = start_workers(s, threads, worker);
     try {
         if (workers.empty()) {
             s.running = 1;

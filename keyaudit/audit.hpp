@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -73,7 +74,12 @@ private:
     void work(shared& s, const std::atomic<int>& stop);
     void wait_and_publish(shared& s, const std::function<void(const progress&)>& show,
                           const std::function<void(std::size_t)>& found);
+    struct block_streams;
+    block_streams streams_of(std::uint64_t block) const;
+    std::vector<hit> look_up(block_streams& b, const std::vector<mpz_class>& p) const;
+    std::vector<hit> try_each(block_streams& b, const std::vector<mpz_class>& p) const;
     std::vector<hit> check_block(std::uint64_t block) const;
+    std::vector<std::thread> start_workers(shared& s, unsigned threads, const std::function<void()>& worker);
     void publish(shared& s, const std::function<void(std::size_t)>& found);
     std::uint32_t seed_at(std::uint64_t index) const;
 

@@ -343,7 +343,7 @@ private:
 
     void read_as_key(const named& what, int fd, const struct stat& st, input& in) const
     {
-        keyfile::read_key_result key;
+        keyfile::parsed_key key;
         const std::int64_t size = S_ISREG(st.st_mode) && st.st_size > 0 ? st.st_size : -1;
         if (read_key_leniently(fd, size, in.name, key, stop_) == key_kind::not_a_key) {
             what.from == named::origin::command_line ? fail(in, "not a key") : skip(in, "not a key");

@@ -73,7 +73,7 @@ private:
 
 }  // namespace
 
-key_kind parse_key_leniently(std::string_view text, const std::string& name, keyfile::read_key_result& key)
+key_kind parse_key_leniently(std::string_view text, const std::string& name, keyfile::parsed_key& key)
 {
     const bool too_long = text.size() > most_key_file_bytes;
     text = text.substr(0, most_key_file_bytes);
@@ -114,7 +114,7 @@ key_kind parse_key_leniently(std::string_view text, const std::string& name, key
 }
 
 key_kind read_key_leniently(int fd, std::int64_t size, const std::string& name,
-                            keyfile::read_key_result& key, const foundation::stop_flag& stop)
+                            keyfile::parsed_key& key, const foundation::stop_flag& stop)
 {
     foundation::wiped<std::array<char, most_key_file_bytes + 1>> buffer;
     // A regular file whose size is known is read in one call.

@@ -22,10 +22,10 @@ inline constexpr std::size_t most_key_file_bytes = 16384;
 // off by a stop signal keyfile::interrupted, std::system_error for a
 // failed read.
 key_kind read_key_leniently(int fd, std::int64_t size, const std::string& name,
-                            keyfile::read_key_result& key, const foundation::stop_flag& stop);
+                            keyfile::parsed_key& key, const foundation::stop_flag& stop);
 
 // The same on text already read.
 key_kind parse_key_leniently(std::string_view text, const std::string& name,
-                             keyfile::read_key_result& key);
+                             keyfile::parsed_key& key);
 
 }  // namespace keyaudit

@@ -1,7 +1,6 @@
 #include "keyaudit/options.hpp"
 
 #include "foundation/diagnostics.hpp"
-#include "keyaudit/outcome.hpp"
 #include "keyaudit/seed_window.hpp"
 
 #include <algorithm>
@@ -151,7 +150,7 @@ void check_combination(const options& o)
 
 const foundation::program program{
     "keyaudit",
-    exit_not_audited,
+    foundation::exit_usage,  // an audit that fails has not audited
     "usage: keyaudit [-qr] [-j N] [--json] [--libc NAMES] [--exact]\n"
     "                [--from WHEN] [--to WHEN | --days N] [--files-from LIST [-0]]\n"
     "                [--recover [-o FILE]] [--resume @S[,@SEED...]] FILE...\n"

@@ -21,7 +21,7 @@ struct resume_point {
 
 struct options {
     verb action = verb::audit;
-    std::optional<std::uint32_t> from;  // without it, a file's time less a day
+    std::optional<std::uint32_t> from;  // without it, a file's time less --days (1)
     std::optional<std::uint32_t> to;    // without it, a file's time
     unsigned threads = 0;               // 0: every online processor
     bool quiet = false;

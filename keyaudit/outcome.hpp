@@ -1,10 +1,9 @@
 #pragma once
 // How an audit ended, and the exit status that says so.
 
-namespace keyaudit {
+#include "foundation/diagnostics.hpp"
 
-inline constexpr int exit_compromised = 1;
-inline constexpr int exit_not_audited = 2;
+namespace keyaudit {
 
 struct outcome {
     bool compromised = false;  // a key's line says COMPROMISED
@@ -13,16 +12,17 @@ struct outcome {
 };
 
 // 1 for a compromised key, whatever else happened; else 128+N for a stop
-// signal N; else 2 when something was not audited; else 0.
+// signal N; else 2 when something was not audited, as for a usage error;
+// else 0.
 constexpr int exit_status(const outcome& o)
 {
     if (o.compromised) {
-        return exit_compromised;
+        return foundation::exit_failure;
     }
     if (o.stopped_by != 0) {
         return 128 + o.stopped_by;
     }
-    return o.not_audited ? exit_not_audited : 0;
+    return o.not_audited ? foundation::exit_usage : 0;
 }
 
 }  // namespace keyaudit

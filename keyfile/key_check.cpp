@@ -27,7 +27,7 @@ const std::vector<unsigned long>& primes_below_bound()
 }
 
 struct checker {
-    const read_key_result& key;
+    const parsed_key& key;
     const std::string& name;
     small_factors factors;
 
@@ -84,7 +84,7 @@ bool has_small_factor(const mpz_class& n)
     });
 }
 
-void check_key(const read_key_result& key, const std::string& name, small_factors factors)
+void check_key(const parsed_key& key, const std::string& name, small_factors factors)
 {
     const checker check{key, name, factors};
     if (key.whole) {

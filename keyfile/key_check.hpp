@@ -22,7 +22,7 @@ inline constexpr unsigned long small_factor_bound = 1000000;
 // P != Q, N = P*Q. A public key: N of 197 to 200 digits, odd, not a square,
 // not a probable prime, with no prime factor below 10^6. Throws
 // key_error naming the first line of the number at fault.
-void check_key(const read_key_result& key, const std::string& name,
+void check_key(const parsed_key& key, const std::string& name,
                small_factors factors = small_factors::checked);
 
 // True when n has a prime factor below small_factor_bound.

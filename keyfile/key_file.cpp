@@ -73,7 +73,7 @@ source::~source()
     }
 }
 
-void source::read(read_key_result& key, const stop_flag* stop) const
+void source::read(parsed_key& key, const stop_flag* stop) const
 {
     read_key(fd_, name_, key, stop);
 }
@@ -239,6 +239,12 @@ std::string destination::write_file(const line_writer& write) const
     if (std::fclose(out) != 0) {
         fail(errno);
     }
+    return put_in_place(name);
+}
+
+std::string destination::put_in_place(const std::string& name) const
+{
+    auto fail = [this](int err) { throw std::system_error(err, std::generic_category(), failure_); };
     if (replace_) {
         const foundation::stop_signals_held held;
         if (renameat(folder_, name.c_str(), folder_, name_.c_str()) != 0) {

@@ -28,7 +28,7 @@ public:
     const std::string& name() const { return name_; }
 
     // Reads the key; throws as read_key does.
-    void read(read_key_result& key, const stop_flag* stop = nullptr) const;
+    void read(parsed_key& key, const stop_flag* stop = nullptr) const;
 
     // The device and inode of what is read.
     std::pair<dev_t, ino_t> identity() const;
@@ -79,6 +79,7 @@ public:
 private:
     int create(std::string& name) const;
     std::string write_file(const line_writer& write) const;
+    std::string put_in_place(const std::string& name) const;
 
     std::string path_;
     std::string name_;  // in folder_

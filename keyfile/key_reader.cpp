@@ -18,7 +18,7 @@ class parser {
 public:
     parser(std::string_view text, const std::string& name) : text_(text), name_(name) {}
 
-    void parse(read_key_result& key)
+    void parse(parsed_key& key)
     {
         if (text_.empty()) {
             ++number_;
@@ -119,7 +119,7 @@ key_error::key_error(const std::string& name, std::size_t line, const std::strin
 {
 }
 
-void parse_key(std::string_view text, const std::string& name, read_key_result& key)
+void parse_key(std::string_view text, const std::string& name, parsed_key& key)
 {
     parser(text, name).parse(key);
 }
@@ -150,7 +150,7 @@ std::size_t read_into(int fd, std::span<char> buffer, const std::string& name, c
     return got;
 }
 
-void read_key(int fd, const std::string& name, read_key_result& key, const stop_flag* stop)
+void read_key(int fd, const std::string& name, parsed_key& key, const stop_flag* stop)
 {
     // What was read is wiped however the parse ends.
     foundation::wiped<std::array<char, max_key_bytes + 1>> buffer;

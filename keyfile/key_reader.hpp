@@ -42,7 +42,7 @@ using foundation::stop_flag;
 // A key as read. The rows are the lines' digits as they stood; p and q are
 // set only for a whole key. The rows are wiped when it goes; the numbers
 // are GMP's to wipe.
-struct read_key_result {
+struct parsed_key {
     foundation::wiped<key_record> rows;
     bool whole = false;
     mpz_class p;
@@ -63,14 +63,14 @@ inline constexpr std::size_t max_key_bytes = key_lines * 59;
 
 // Parses text, which must be a key and nothing else, into key. Never reads
 // past text's end. Throws key_error naming name and the first bad line.
-void parse_key(std::string_view text, const std::string& name, read_key_result& key);
+void parse_key(std::string_view text, const std::string& name, parsed_key& key);
 
 // Reads at most max_key_bytes + 1 bytes from fd (enough to tell that a
 // longer input is not a key) and parses them. Throws key_error, or
 // std::system_error when fd cannot be read. A read broken off by a signal
 // is taken up again, unless stop is given and set: then it throws
 // interrupted.
-void read_key(int fd, const std::string& name, read_key_result& key,
+void read_key(int fd, const std::string& name, parsed_key& key,
               const stop_flag* stop = nullptr);
 
 }  // namespace keyfile

@@ -27,13 +27,13 @@ void warn_if_any(const std::string& warning)
 }
 
 // Reads a key and checks it.
-void read_checked(const keyfile::source& in, keyfile::read_key_result& key)
+void read_checked(const keyfile::source& in, keyfile::parsed_key& key)
 {
     in.read(key);
     keyfile::check_key(key, in.name());
 }
 
-std::string summary(const keyfile::read_key_result& key)
+std::string summary(const keyfile::parsed_key& key)
 {
     return std::string(key.whole ? "valid key" : "valid public key") + " (N has " +
            std::to_string(keyfile::digits_of(key.rows, keyfile::first_public_line)) +
@@ -48,7 +48,7 @@ int check(const options& o)
     for (const std::string& path : paths) {
         try {
             const keyfile::source in(path);
-            keyfile::read_key_result key;
+            keyfile::parsed_key key;
             read_checked(in, key);
             foundation::write_out(in.name() + ": " + summary(key) + "\n");
         } catch (const std::bad_alloc&) {
@@ -64,7 +64,7 @@ int check(const options& o)
 void public_key(const options& o)
 {
     const keyfile::source in(o.files.empty() ? "-" : o.files.front());
-    keyfile::read_key_result key;
+    keyfile::parsed_key key;
     read_checked(in, key);
     if (!key.whole) {
         throw keyfile::key_error(in.name(), 1, "a public key already; -y needs the whole key");

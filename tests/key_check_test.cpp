@@ -155,7 +155,7 @@ class CorruptedKey : public testing::TestWithParam<corrupted_key> {};
 TEST_P(CorruptedKey, IsRefusedWithItsLine)
 {
     const corrupted_key& c = GetParam();
-    keyfile::read_key_result key;
+    keyfile::parsed_key key;
     try {
         keyfile::parse_key(c.text(), "k", key);
         keyfile::check_key(key, "k");
@@ -174,7 +174,7 @@ TEST(ValidKey, WholeAndPublicPartPass)
 {
     const std::string text = text_of(valid_key());
     for (const std::string& t : {text, text.substr(text.find("\tAuthN"))}) {
-        keyfile::read_key_result key;
+        keyfile::parsed_key key;
         keyfile::parse_key(t, "k", key);
         keyfile::check_key(key, "k");
         EXPECT_EQ(key.n, valid_key().n);
