@@ -44,6 +44,8 @@ void set_program(const char* name, int failure_status) noexcept
     failure_exit_status = failure_status;
 }
 
+void set_failure_status(int status) noexcept { failure_exit_status = status; }
+
 void report(const std::exception& failure) noexcept
 {
     (void)std::fprintf(stderr, "%s: %s\n", program, failure.what());

@@ -25,6 +25,10 @@ usage_error option_error(int getopt_result, char** argv, const option* long_opti
 // ends the run; main sets them first.
 void set_program(const char* name, int failure_status = exit_failure) noexcept;
 
+// The status of a failure that ends the run from here on: an audit that
+// has found a broken key must say so however it ends.
+void set_failure_status(int status) noexcept;
+
 // Prints "program: what" for a failure the program goes on after.
 void report(const std::exception& failure) noexcept;
 

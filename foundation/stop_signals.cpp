@@ -71,10 +71,10 @@ void install(bool restart) noexcept
 
 }  // namespace
 
-void own_stop_signals(stop_policy how, stop_flag& to) noexcept
+void own_stop_signals(stop_policy policy_to_take, stop_flag& flag_to_set) noexcept
 {
-    policy = how;
-    flag = &to;
+    policy = policy_to_take;
+    flag = &flag_to_set;
     if (wakeup[0] < 0 && pipe2(wakeup.data(), O_NONBLOCK | O_CLOEXEC) != 0) {
         wakeup = {-1, -1};
     }
@@ -82,7 +82,7 @@ void own_stop_signals(stop_policy how, stop_flag& to) noexcept
         struct sigaction before {};
         owned[i] = sigaction(stop_signals[i], nullptr, &before) == 0 && before.sa_handler != SIG_IGN;
     }
-    install(how == stop_policy::end_run);
+    install(policy_to_take == stop_policy::end_run);
 }
 
 void stop_breaks_calls(bool yes) noexcept { install(!yes); }

@@ -23,7 +23,7 @@ enum class stop_policy {
 
 // Takes the stop signals for the process; flag receives them. Call once,
 // before any file is written; flag must outlive the run.
-void own_stop_signals(stop_policy policy, stop_flag& flag) noexcept;
+void own_stop_signals(stop_policy policy_to_take, stop_flag& flag_to_set) noexcept;
 
 // Whether a stop breaks off a call that waits (the open of a FIFO, the
 // read of a pipe) so that the program can act on it, or the call goes on

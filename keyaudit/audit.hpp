@@ -79,7 +79,7 @@ private:
     std::vector<hit> look_up(block_streams& b, const std::vector<mpz_class>& p) const;
     std::vector<hit> try_each(block_streams& b, const std::vector<mpz_class>& p) const;
     std::vector<hit> check_block(std::uint64_t block) const;
-    std::vector<std::thread> start_workers(shared& s, unsigned threads, const std::function<void()>& worker);
+    static std::vector<std::thread> start_workers(shared& s, unsigned threads, const std::function<void()>& worker);
     void publish(shared& s, const std::function<void(std::size_t)>& found);
     std::uint32_t seed_at(std::uint64_t index) const;
 

@@ -50,11 +50,8 @@ std::vector<std::size_t> first_few(const std::vector<std::size_t>& all, const st
 void compare_keys(std::vector<input>& inputs, unsigned /*threads*/, const foundation::stop_flag& stop)
 {
     const std::vector<std::size_t> ready = comparable(inputs, stop);
-    std::vector<mpz_class> moduli;
-    moduli.reserve(ready.size());
-    for (const std::size_t i : ready) {
-        moduli.push_back(inputs[i].n);
-    }
+    std::vector<mpz_class> moduli(ready.size());
+    std::transform(ready.begin(), ready.end(), moduli.begin(), [&inputs](std::size_t i) { return inputs[i].n; });
     const std::vector<shared_prime_result> found = find_shared_primes(moduli, &stop);
     for (std::size_t k = 0; k < ready.size(); ++k) {
         input& in = inputs[ready[k]];

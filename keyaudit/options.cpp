@@ -33,7 +33,7 @@ const foundation::option_spec option_table[] = {
      "modification time\n"
      "WHEN is YYYY-MM-DD, YYYY-MM-DDTHH:MM:SSZ,\n"
      "'YYYY-MM-DD HH:MM:SS UTC' or @SECONDS (UTC)"},
-    {days_option, "days", "N", "without --from, search the N days before each file's time"},
+    {days_option, "days", "N", "search the N days before each file's time (not with\n--from)"},
     {recover_option, "recover", nullptr,
      "print the first FILE's key if it is recovered; the\n"
      "report goes to standard error"},

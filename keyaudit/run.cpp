@@ -209,10 +209,20 @@ private:
 
     const suspect* key_of(std::size_t i) const { return suspect_of_[i] ? &suspects_[*suspect_of_[i]] : nullptr; }
 
+    bool compromised(std::size_t i) const
+    {
+        const suspect* key = key_of(i);
+        return ready(inputs_[i]) && (!inputs_[i].shares_with.empty() || (key != nullptr && key->made_at));
+    }
+
     // Writes input i's line, and the recovered key when it is the one.
     void settle(std::size_t i)
     {
         settled_[i] = true;
+        if (compromised(i)) {
+            // Whatever ends the run from here, even memory, ends it with 1.
+            foundation::set_failure_status(exit_status(outcome{true, 0, false}));
+        }
         writer_.print(report_line(o_.json, inputs_, i, key_of(i), end_));
         if (recover_.wanted(i)) {
             recover(i);
