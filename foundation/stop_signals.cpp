@@ -56,6 +56,23 @@ extern "C" void on_stop(int signo)
     (void)raise(signo);
 }
 
+// Above the standard descriptors: one of them closed at the start must not
+// become the pipe.
+void make_wakeup() noexcept
+{
+    std::array<int, 2> ends{-1, -1};
+    if (pipe2(ends.data(), O_NONBLOCK | O_CLOEXEC) != 0) {
+        return;
+    }
+    for (std::size_t i = 0; i < ends.size(); ++i) {
+        wakeup[i] = fcntl(ends[i], F_DUPFD_CLOEXEC, 3);
+        (void)close(ends[i]);
+    }
+    if (wakeup[0] < 0 || wakeup[1] < 0) {
+        wakeup = {-1, -1};
+    }
+}
+
 void install(bool restart) noexcept
 {
     struct sigaction action {};
@@ -75,8 +92,8 @@ void own_stop_signals(stop_policy policy_to_take, stop_flag& flag_to_set) noexce
 {
     policy = policy_to_take;
     flag = &flag_to_set;
-    if (wakeup[0] < 0 && pipe2(wakeup.data(), O_NONBLOCK | O_CLOEXEC) != 0) {
-        wakeup = {-1, -1};
+    if (wakeup[0] < 0) {
+        make_wakeup();
     }
     for (std::size_t i = 0; i < stop_signals.size(); ++i) {
         struct sigaction before {};

@@ -251,15 +251,22 @@ collected collect_names(const options& o, const stop_flag& stop)
 
 namespace {
 
+std::string period(std::int64_t first, std::int64_t last) { return "from " + utc_text(first) + " to " + utc_text(last); }
+
+// The window of a file of that time; throws std::range_error when it holds
+// no second a seed can be.
 window window_for(const options& o, std::int64_t time)
 {
     const std::int64_t before = std::int64_t{86400} * o.days.value_or(1);
-    const std::int64_t first = o.from ? *o.from : std::clamp<std::int64_t>(time - before, 0, last_seed);
-    const std::int64_t last = o.to ? *o.to : std::clamp<std::int64_t>(time, 0, last_seed);
-    return {static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(last)};
+    const std::int64_t first = o.from ? *o.from : time - before;
+    const std::int64_t last = o.to ? *o.to : time;
+    if (first > last || last < 0 || first > last_seed) {
+        throw std::range_error("the window " + period(first, last) + " is empty" +
+                               (first <= last ? " of 32-bit seconds" : ""));
+    }
+    return {static_cast<std::uint32_t>(std::max<std::int64_t>(first, 0)),
+            static_cast<std::uint32_t>(std::min<std::int64_t>(last, last_seed))};
 }
-
-std::string period(const window& w) { return "from " + utc_text(w.first) + " to " + utc_text(w.last); }
 
 // An open file, closed at the end of the scope.
 class open_file {
@@ -355,9 +362,11 @@ private:
             fail(in, "not a valid key: " + e.problem());
             return;
         }
-        const window seeds = window_for(o_, st.st_mtime);
-        if (seeds.first > seeds.last) {
-            fail(in, "the window " + period(seeds) + " is empty");
+        window seeds{};
+        try {
+            seeds = window_for(o_, st.st_mtime);
+        } catch (const std::range_error& e) {
+            fail(in, e.what());
             return;
         }
         in.whole = key.whole;

@@ -2,6 +2,7 @@
 
 #include "foundation/diagnostics.hpp"
 #include "foundation/secure_memory.hpp"
+#include "keyfile/key_check.hpp"
 #include "keyfile/key_writer.hpp"
 
 #include <sys/stat.h>
@@ -42,13 +43,24 @@ recovery::recovery(const options& o)
     }
 }
 
-bool recovery::write(const mpz_class& p, const mpz_class& q, const mpz_class& n) const
+bool recovery::write(const std::string& name, const mpz_class& p, const mpz_class& q, const mpz_class& n) const
 {
-    foundation::wiped<keyfile::key_record> key;
-    keyfile::store_key(key, p, q, n);
+    keyfile::parsed_key key;
+    keyfile::store_key(key.rows, p, q, n);
+    key.whole = true;
+    key.p = p;
+    key.q = q;
+    key.n = n;
+    try {
+        // A shared factor of a modulus of more primes gives no key.
+        keyfile::check_key(key, name);
+    } catch (const keyfile::key_error& e) {
+        foundation::report(std::runtime_error("cannot recover " + name + ": not a key of two primes: " + e.problem()));
+        return false;
+    }
     try {
         const std::string warning = to_->write(
-            [&key](std::FILE* out, const std::string& failure) { keyfile::write_key(out, key, failure); });
+            [&key](std::FILE* out, const std::string& failure) { keyfile::write_key(out, key.rows, failure); });
         if (!warning.empty()) {
             foundation::report(std::runtime_error(warning));
         }

@@ -19,7 +19,8 @@ public:
 
     // Writes the key; false, with a message, when it could not be. The key
     // is compromised all the same.
-    bool write(const mpz_class& p, const mpz_class& q, const mpz_class& n) const;
+    // name: the input's, for messages.
+    bool write(const std::string& name, const mpz_class& p, const mpz_class& q, const mpz_class& n) const;
 
 private:
     std::unique_ptr<keyfile::destination> to_;

@@ -132,9 +132,10 @@ private:
     // keys to search, and their suspects, wait for the search.
     void report_known()
     {
-        if (std::none_of(inputs_.begin(), inputs_.end(), ready) && stopped_by_ == 0) {
-            no_key_ = true;
-        }
+        // Only when nothing else says why nothing is audited.
+        no_key_ = stopped_by_ == 0 && std::all_of(inputs_.begin(), inputs_.end(), [](const input& in) {
+                      return in.what == input::state::skipped;
+                  });
         for (std::size_t i = 0; i < inputs_.size(); ++i) {
             const input& in = inputs_[i];
             if (in.what == input::state::failed || in.what == input::state::skipped) {
@@ -174,6 +175,7 @@ private:
     {
         if (stopped_by_ != 0) {
             end_.stopped = true;
+            end_.through = searched_before();
             return;
         }
         audit finder(suspects_, settings());
@@ -202,9 +204,18 @@ private:
             end_.stopped = stopped_by_ != 0;
         }
         end_.through = finder.searched_through();
-        if (o_.resume && o_.resume->first > 0) {
-            end_.through = std::max(end_.through.value_or(0), o_.resume->first - 1);
+        if (const auto before = searched_before(); before) {
+            end_.through = std::max(end_.through.value_or(0), *before);
         }
+    }
+
+    // What the run this one resumes searched.
+    std::optional<std::uint32_t> searched_before() const
+    {
+        if (o_.resume && o_.resume->first > 0) {
+            return o_.resume->first - 1;
+        }
+        return std::nullopt;
     }
 
     const suspect* key_of(std::size_t i) const { return suspect_of_[i] ? &suspects_[*suspect_of_[i]] : nullptr; }
@@ -245,7 +256,7 @@ private:
         } else {
             return;
         }
-        recovered_ = recover_.write(p, q, in.n);
+        recovered_ = recover_.write(quoted(in.name), p, q, in.n);
     }
 
     void report_rest()

@@ -72,7 +72,14 @@ keyaudit: junk: error: not a key"
     "$keyaudit" -q --to 2015-12-31 recent >out 2>err; status=$?
     grep -Eq '^recent: error: the window from 20[0-9-]+ [0-9:]+ UTC to 2015-12-31 23:59:59 UTC is empty$' out ||
         fail "empty window: $(cat out)"
-    [ "$status" -eq 2 ] || fail "empty window: exit status $status"
+    [ "$status" -eq 2 ] && ! grep -q "no key to audit" err || fail "empty window: exit status $status: $(cat err)"
+    # A file's time outside the 32-bit seconds gives no window at all.
+    cp recent past && touch -d @-100000 past && cp recent future && touch -d @6000000000 future
+    "$keyaudit" -q past future >out 2>err; status=$?
+    [ "$status" -eq 2 ] && [ "$(grep -c "is empty of 32-bit seconds$" out)" -eq 2 ] || fail "outside: $(cat out)"
+    # A closed standard input is an input that cannot be read.
+    timeout 60 "$keyaudit" -q "${window[@]}" - <&- >out 2>err; status=$?
+    expect 2 out "(standard input): error: Bad file descriptor"
     "$keygen" -o fresh
     "$keyaudit" -q "${window[@]}" fresh junk >out 2>err; status=$?
     [ "$status" -eq 2 ] || fail "status $status with an unreadable input and no compromised key"
@@ -128,6 +135,11 @@ id.pub: skipped: not a key
 crlf: COMPROMISED: made at $when (seed $s, glibc); same key as blanks
 blanks: COMPROMISED: made at $when (seed $s, glibc); same key as crlf"
     grep -Fqx "keyaudit: id.pub: skipped: not a key" err || fail "stderr: $(cat err)"
+    # However many blank lines come first, the key is read.
+    mkdir padded && { yes '' | head -n 20000; cat key; } >padded/key && cp id.pub padded/
+    "$keyaudit" -q -r "${window[@]}" padded >out 2>err; status=$?
+    expect 1 out "padded/id.pub: skipped: not a key
+padded/key: COMPROMISED: made at $when (seed $s, glibc)"
     "$keyaudit" -q --json "${window[@]}" id.pub >out 2>err; status=$?
     [ "$status" -eq 2 ] && grep -q '"status":"error"' out || fail "a FILE named that is not a key: $(cat out)"
     "$keyaudit" -q --json "${window[@]}" --files-from list >out 2>err
@@ -149,6 +161,31 @@ invalid)
         grep -q "^mixed: error: not a valid key: N is not P\*Q$" out &&
         grep -q "^key: COMPROMISED: made at" out || fail "status $status: $(cat out)"
     [ "$status" -eq 1 ] && [ ! -s rec ] || fail "status $status, recovered: $(cat rec)"
+    # A shared factor of a modulus of three primes makes no key to recover.
+    read -r three other < <(python3 - <<'PY'
+def prime(n):
+    def probable(m):
+        d, r = m - 1, 0
+        while d % 2 == 0:
+            d, r = d // 2, r + 1
+        for a in (2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37):
+            x = pow(a, d, m)
+            if x in (1, m - 1):
+                continue
+            if all(pow(x, 2 ** i, m) != m - 1 for i in range(1, r)):
+                return False
+        return True
+    while not probable(n):
+        n += 1
+    return n
+t = prime(3 * 10**48)
+print(prime(10**75) * prime(3 * 10**74) * t, t * prime(10**150))
+PY
+)
+    public_of "$three" >three && public_of "$other" >other
+    "$keyaudit" -q --recover "${window[@]}" three other >rec 2>out; status=$?
+    [ "$status" -eq 1 ] && [ ! -s rec ] && grep -q "^keyaudit: cannot recover three: not a key of two primes: P has" out ||
+        fail "three primes: status $status: $(cat out rec)"
     ;;
 recover)
     old $s key
