@@ -146,7 +146,9 @@ void compare_keys(std::vector<input>& inputs)
     }
     std::vector<shared_prime_result> found;
     try {
-        found = find_shared_primes(moduli, &stop_signal);
+        shared_prime_settings settings;
+        settings.stop = &stop_signal;
+        found = find_shared_primes(moduli, settings);
     } catch (const comparison_stopped&) {
         return;  // nothing is searched: every key's line says so
     }
