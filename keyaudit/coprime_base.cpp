@@ -1,6 +1,7 @@
 #include "keyaudit/coprime_base.hpp"
 
 #include <algorithm>
+#include <numeric>
 #include <utility>
 
 namespace keyaudit::batch {
@@ -118,9 +119,28 @@ void walk_down(const tree& nodes, const level& values, std::vector<query>& queri
     }
 }
 
-// Every value whose part is itself gets split by the walk where it can.
-std::vector<fate> one_round(const level& values, const runner& run, bool& progress)
+// Values near in size are often partners (keys made in one run): in the
+// order of their low bits they are spread over the tree, so that a walk
+// mostly ends within a level or two instead of at the leaves.
+level spread(const level& values, std::vector<std::size_t>& order)
 {
+    order.resize(values.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::sort(order.begin(), order.end(), [&values](std::size_t a, std::size_t b) {
+        return mpz_getlimbn(values[a].get_mpz_t(), 0) < mpz_getlimbn(values[b].get_mpz_t(), 0);
+    });
+    level spread_out;
+    for (const std::size_t v : order) {
+        spread_out.push_back(values[v]);
+    }
+    return spread_out;
+}
+
+// Every value whose part is itself gets split by the walk where it can.
+std::vector<fate> one_round(const level& given, const runner& run, bool& progress)
+{
+    std::vector<std::size_t> order;
+    const level values = spread(given, order);
     const tree nodes = product_tree(values, run);
     const level links = shared_parts(nodes, 1, run);
     std::vector<fate> fates(values.size());
@@ -129,15 +149,16 @@ std::vector<fate> one_round(const level& values, const runner& run, bool& progre
         if (links[v] == values[v]) {
             queries.push_back({v, 0, 0});
         } else if (links[v] != 1) {
-            fates[v].pieces = {links[v], values[v] / links[v]};
+            fates[order[v]].pieces = {links[v], values[v] / links[v]};
         }
     }
     walk_down(nodes, values, queries, run);
     for (const query& q : queries) {
+        level& pieces = fates[order[q.value]].pieces;
         if (q.divisor == 0) {
-            fates[q.value].pieces = {values[q.value]};
+            pieces = {values[q.value]};
         } else {
-            fates[q.value].pieces = {q.divisor, values[q.value] / q.divisor};
+            pieces = {q.divisor, values[q.value] / q.divisor};
         }
     }
     progress = std::any_of(fates.begin(), fates.end(), [](const fate& f) { return f.pieces.size() > 1; });
