@@ -123,15 +123,16 @@ level scaled_level(const level& nodes, const std::vector<std::size_t>& p,
 {
     level y(nodes.size());
     run.for_each(nodes.size(), [&](std::size_t c) {
-        mpz_class& out = y[c];
+        // The product is thrice what is kept: it stays a temporary, so that
+        // the level holds only the kept bits.
+        mpz_class product = y_above[c / 2];
         if ((c ^ 1U) < nodes.size()) {
-            mpz_mul(out.get_mpz_t(), nodes[c ^ 1U].get_mpz_t(), nodes[c ^ 1U].get_mpz_t());
-            mpz_mul(out.get_mpz_t(), out.get_mpz_t(), y_above[c / 2].get_mpz_t());
-        } else {
-            out = y_above[c / 2];
+            mpz_class square;
+            mpz_mul(square.get_mpz_t(), nodes[c ^ 1U].get_mpz_t(), nodes[c ^ 1U].get_mpz_t());
+            mpz_mul(product.get_mpz_t(), product.get_mpz_t(), square.get_mpz_t());
         }
-        mpz_tdiv_q_2exp(out.get_mpz_t(), out.get_mpz_t(), p_above[c / 2] - p[c]);
-        mpz_tdiv_r_2exp(out.get_mpz_t(), out.get_mpz_t(), p[c]);
+        mpz_tdiv_q_2exp(product.get_mpz_t(), product.get_mpz_t(), p_above[c / 2] - p[c]);
+        mpz_tdiv_r_2exp(y[c].get_mpz_t(), product.get_mpz_t(), p[c]);
     });
     return y;
 }
