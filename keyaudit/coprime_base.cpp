@@ -26,10 +26,9 @@ struct query {
 void parts_within(const tree& nodes, std::size_t l, std::size_t c, const level& values,
                   const std::vector<query*>& asked, level& out, const runner& run)
 {
-    level asked_values;
-    for (const query* q : asked) {
-        asked_values.push_back(values[q->value]);
-    }
+    level asked_values(asked.size());
+    std::transform(asked.begin(), asked.end(), asked_values.begin(),
+                   [&values](const query* q) { return values[q->value]; });
     const tree queried = product_tree(asked_values, run);
     level r = remainders_of_squares(queried, nodes[l][c], run);
     const std::size_t first = c << l;
@@ -68,9 +67,9 @@ std::vector<mpz_class> parts_from_child(const tree& nodes, std::size_t l, std::s
             // Threads go to a node's own trees only when few nodes are asked.
             parts_within(nodes, l, c, values, group, found, j - i > asking.size() / 2 ? run : run.alone());
         } else {
-            for (const query* q : group) {
-                found.push_back(values[q->value]);
-            }
+            found.resize(group.size());
+            std::transform(group.begin(), group.end(), found.begin(),
+                           [&values](const query* q) { return values[q->value]; });
         }
         std::move(found.begin(), found.end(), parts.begin() + static_cast<std::ptrdiff_t>(i));
         i = j;
@@ -87,10 +86,8 @@ bool proper(const mpz_class& part, const mpz_class& t) { return part != 1 && par
 void walk_down(const tree& nodes, const level& values, std::vector<query>& queries,
                const runner& run)
 {
-    std::vector<query*> walking;
-    for (query& q : queries) {
-        walking.push_back(&q);
-    }
+    std::vector<query*> walking(queries.size());
+    std::transform(queries.begin(), queries.end(), walking.begin(), [](query& q) { return &q; });
     for (std::size_t l = nodes.size(); l-- > 0 && !walking.empty();) {
         const std::vector<mpz_class> first = parts_from_child(nodes, l, 0, values, walking, run);
         std::vector<query*> both;
@@ -129,10 +126,9 @@ level spread(const level& values, std::vector<std::size_t>& order)
     std::sort(order.begin(), order.end(), [&values](std::size_t a, std::size_t b) {
         return mpz_getlimbn(values[a].get_mpz_t(), 0) < mpz_getlimbn(values[b].get_mpz_t(), 0);
     });
-    level spread_out;
-    for (const std::size_t v : order) {
-        spread_out.push_back(values[v]);
-    }
+    level spread_out(order.size());
+    std::transform(order.begin(), order.end(), spread_out.begin(),
+                   [&values](std::size_t v) { return values[v]; });
     return spread_out;
 }
 

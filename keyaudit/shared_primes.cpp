@@ -64,11 +64,8 @@ mpz_class primes_below_a_million()
     }
     const runner alone(nullptr, 1);
     const batch::tree t = batch::product_tree(std::move(primes), alone);
-    mpz_class product = 1;
-    for (const mpz_class& top : t.back()) {
-        product *= top;
-    }
-    return product;
+    return std::accumulate(t.back().begin(), t.back().end(), mpz_class(1),
+                           [](const mpz_class& a, const mpz_class& b) { return mpz_class(a * b); });
 }
 
 // The hits with a factor below 10^6: no keys, they leave the results.
@@ -76,10 +73,9 @@ std::vector<std::size_t> valid_hits(const distinct_moduli& d, const mpz_class& s
                                     const std::vector<std::size_t>& hits,
                                     std::vector<shared_prime_result>& results, const runner& run)
 {
-    level values;
-    for (const std::size_t k : hits) {
-        values.push_back(d.values[k]);
-    }
+    level values(hits.size());
+    std::transform(hits.begin(), hits.end(), values.begin(),
+                   [&d](std::size_t k) { return d.values[k]; });
     const level r = batch::remainders_of_squares(batch::product_tree(values, run), small, run);
     std::vector<std::size_t> valid;
     mpz_class g;
@@ -106,10 +102,9 @@ void drop_small_factors(const distinct_moduli& d, const mpz_class& small,
 {
     std::vector<std::size_t> valid = valid_hits(d, small, hits, results, run);
     if (valid.size() != hits.size() && !valid.empty()) {
-        level kept;
-        for (const std::size_t k : valid) {
-            kept.push_back(d.values[k]);
-        }
+        level kept(valid.size());
+        std::transform(valid.begin(), valid.end(), kept.begin(),
+                       [&d](std::size_t k) { return d.values[k]; });
         const level again = batch::shared_parts(batch::product_tree(kept, run), 1, run);
         std::vector<std::size_t> still;
         for (std::size_t v = 0; v < again.size(); ++v) {

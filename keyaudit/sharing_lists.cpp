@@ -3,6 +3,7 @@
 #include "keyaudit/coprime_base.hpp"
 
 #include <algorithm>
+#include <iterator>
 #include <map>
 #include <numeric>
 #include <utility>
@@ -27,10 +28,9 @@ sharing elements_of_hits(const distinct_moduli& d, std::vector<std::size_t> hits
 {
     std::sort(hits.begin(), hits.end(),
               [&d](std::size_t a, std::size_t b) { return d.inputs[a][0] < d.inputs[b][0]; });
-    batch::level values;
-    for (const std::size_t k : hits) {
-        values.push_back(parts[k]);
-    }
+    batch::level values(hits.size());
+    std::transform(hits.begin(), hits.end(), values.begin(),
+                   [&parts](std::size_t k) { return parts[k]; });
     std::sort(values.begin(), values.end());
     values.erase(std::unique(values.begin(), values.end()), values.end());
     batch::coprime_split split = batch::split_into_coprimes(values, run);
@@ -74,11 +74,11 @@ std::size_t sharing_count(const distinct_moduli& d, const sharing& s, std::size_
     }
     std::sort(all.begin(), all.end());
     all.erase(std::unique(all.begin(), all.end()), all.end());
-    std::size_t count = 0;
-    for (const std::size_t o : all) {
-        count += d.inputs[s.value[o]].size();
-    }
-    return count - self;
+    return std::accumulate(all.begin(), all.end(), std::size_t{0},
+                           [&](std::size_t sum, std::size_t o) {
+                               return sum + d.inputs[s.value[o]].size();
+                           }) -
+           self;
 }
 
 // The first listed_most other inputs: they lie among the first listed_most
@@ -147,13 +147,13 @@ mpz_class factor_of(const distinct_moduli& d, const sharing& s, const batch::lev
     if (parts[s.value[h]] != n) {
         return parts[s.value[h]];
     }
-    mpz_class smallest = 0;
-    for (const std::size_t e : s.elements_of[h]) {
-        if (s.elements[e] != n && (smallest == 0 || s.elements[e] < smallest)) {
-            smallest = s.elements[e];
-        }
-    }
-    return smallest;
+    std::vector<std::size_t> proper;
+    std::copy_if(s.elements_of[h].begin(), s.elements_of[h].end(), std::back_inserter(proper),
+                 [&](std::size_t e) { return s.elements[e] != n; });
+    const auto smallest = std::min_element(
+        proper.begin(), proper.end(),
+        [&s](std::size_t a, std::size_t b) { return s.elements[a] < s.elements[b]; });
+    return smallest == proper.end() ? mpz_class(0) : s.elements[*smallest];
 }
 
 }  // namespace
