@@ -5,6 +5,12 @@
 #include "keyaudit/sharing_lists.hpp"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <thread>
 #include <numeric>
 #include <stdexcept>
 #include <utility>
@@ -118,6 +124,73 @@ void drop_small_factors(const distinct_moduli& d, const mpz_class& small,
     hits = std::move(valid);
 }
 
+std::vector<shared_prime_result> compare(const distinct_moduli& d, std::size_t count,
+                                         bool small_factors, const runner& run)
+{
+    std::vector<shared_prime_result> results(count);
+    list_same_keys(d, results);
+    const mpz_class small = small_factors ? primes_below_a_million() : mpz_class(1);
+    level parts = batch::shared_parts(batch::product_tree(d.values, run), small, run);
+    std::vector<std::size_t> hits;
+    for (std::size_t k = 0; k < parts.size(); ++k) {
+        if (parts[k] != 1) {
+            hits.push_back(k);
+        }
+    }
+    if (small_factors && !hits.empty()) {
+        drop_small_factors(d, small, hits, parts, results, run);
+    }
+    if (!hits.empty()) {
+        list_sharing(d, hits, parts, results, run);
+    }
+    return results;
+}
+
+// What the comparison's own thread shares with the caller, for as long as
+// either needs it.
+struct comparison {
+    distinct_moduli d;
+    std::atomic<int> stop{0};
+    std::mutex lock;
+    std::condition_variable ended;
+    bool done = false;
+    std::vector<shared_prime_result> results;
+    std::exception_ptr failure;
+};
+
+// One GMP operation cannot be interrupted, and the largest of a million
+// keys' trees take many seconds: the work runs on a thread of its own,
+// which a stopped caller leaves behind. That thread sees its own flag at its
+// next node and frees what it holds, the caller's flag being gone by then.
+std::vector<shared_prime_result> compare_apart(distinct_moduli d, std::size_t count,
+                                               const shared_prime_settings& settings)
+{
+    const auto shared = std::make_shared<comparison>();
+    shared->d = std::move(d);
+    std::thread([shared, count, settings] {
+        try {
+            shared->results = compare(shared->d, count, settings.small_factors,
+                                      runner(&shared->stop, settings.threads));
+        } catch (...) {
+            shared->failure = std::current_exception();
+        }
+        const std::lock_guard<std::mutex> hold(shared->lock);
+        shared->done = true;
+        shared->ended.notify_all();
+    }).detach();
+    std::unique_lock<std::mutex> hold(shared->lock);
+    while (!shared->ended.wait_for(hold, std::chrono::milliseconds(50), [&] { return shared->done; })) {
+        if (settings.stop->load() != 0) {
+            shared->stop = 1;
+            throw comparison_stopped();
+        }
+    }
+    if (shared->failure) {
+        std::rethrow_exception(shared->failure);
+    }
+    return std::move(shared->results);
+}
+
 }  // namespace
 
 std::vector<shared_prime_result> find_shared_primes(const std::vector<mpz_class>& moduli,
@@ -126,29 +199,17 @@ std::vector<shared_prime_result> find_shared_primes(const std::vector<mpz_class>
     if (std::any_of(moduli.begin(), moduli.end(), [](const mpz_class& n) { return n <= 1; })) {
         throw std::domain_error("find_shared_primes: a modulus is not above 1");
     }
-    std::vector<shared_prime_result> results(moduli.size());
-    if (moduli.empty()) {
-        return results;
-    }
     const runner run(settings.stop, settings.threads);
-    const distinct_moduli d = distinct_of(moduli);
     run.check();
-    list_same_keys(d, results);
-    const mpz_class small = settings.small_factors ? primes_below_a_million() : mpz_class(1);
-    level parts = batch::shared_parts(batch::product_tree(d.values, run), small, run);
-    std::vector<std::size_t> hits;
-    for (std::size_t k = 0; k < parts.size(); ++k) {
-        if (parts[k] != 1) {
-            hits.push_back(k);
-        }
+    if (moduli.empty()) {
+        return {};
     }
-    if (settings.small_factors && !hits.empty()) {
-        drop_small_factors(d, small, hits, parts, results, run);
+    distinct_moduli d = distinct_of(moduli);
+    run.check();
+    if (settings.stop == nullptr) {
+        return compare(d, moduli.size(), settings.small_factors, run);
     }
-    if (!hits.empty()) {
-        list_sharing(d, hits, parts, results, run);
-    }
-    return results;
+    return compare_apart(std::move(d), moduli.size(), settings);
 }
 
 }  // namespace keyaudit
