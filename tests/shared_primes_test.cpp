@@ -149,11 +149,13 @@ std::vector<keyaudit::shared_prime_result> every_pair(const std::vector<mpz_clas
                                                       bool small_factors)
 {
     const std::size_t n = moduli.size();
+    mpz_class below_a_million;
+    mpz_primorial_ui(below_a_million.get_mpz_t(), 999999);
     std::vector<bool> invalid(n, false);
+    mpz_class g;
     for (std::size_t i = 0; i < n && small_factors; ++i) {
-        for (unsigned long p = 2; p < 1000000 && !invalid[i]; ++p) {
-            invalid[i] = mpz_divisible_ui_p(moduli[i].get_mpz_t(), p) != 0;
-        }
+        mpz_gcd(g.get_mpz_t(), moduli[i].get_mpz_t(), below_a_million.get_mpz_t());
+        invalid[i] = g != 1;
     }
     std::vector<keyaudit::shared_prime_result> expected(n);
     std::vector<std::size_t> group(n);
@@ -166,7 +168,6 @@ std::vector<keyaudit::shared_prime_result> every_pair(const std::vector<mpz_clas
         }
         return x;
     };
-    mpz_class g;
     for (std::size_t i = 0; i < n; ++i) {
         keyaudit::shared_prime_result& r = expected[i];
         r.small_factor = invalid[i];
