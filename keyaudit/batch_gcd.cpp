@@ -25,6 +25,9 @@ void runner::check() const
 void runner::for_each(std::size_t count, const std::function<void(std::size_t)>& step) const
 {
     const std::size_t shares = std::min<std::size_t>(threads_, count);
+    if (shares == 0) {
+        return;
+    }
     std::exception_ptr failure;
     std::mutex failure_lock;
     const auto share = [&](std::size_t s) {
