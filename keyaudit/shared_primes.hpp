@@ -40,11 +40,13 @@ struct shared_prime_result {
 };
 
 // One result per modulus, in input order. Every N must be above 1
-// (std::domain_error otherwise). The cost is quasi-linear in the fleet's
-// digits, and so is the size of the results; with threads, the nodes of
-// each level of the trees are shared between them. With settings.stop, it
-// throws comparison_stopped once the flag is nonzero, looked at before
-// every node.
+// (std::domain_error otherwise). The size of the results is linear, and the
+// cost quasi-linear in the fleet's digits for keys of two primes, however
+// they share; moduli of more primes can cost more (sharing_lists.cpp and
+// coprime_base.cpp say where). With threads, the nodes of each level of the
+// trees are shared between them. With settings.stop, the work runs on a
+// thread of its own and the call throws comparison_stopped within 50 ms of
+// the flag turning nonzero; the work itself ends at its next node.
 std::vector<shared_prime_result> find_shared_primes(const std::vector<mpz_class>& moduli,
                                                     const shared_prime_settings& settings = {});
 

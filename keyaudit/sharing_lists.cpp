@@ -45,6 +45,7 @@ sharing elements_of_hits(const distinct_moduli& d, std::vector<std::size_t> hits
             s.members[e].push_back(h);
             s.weight[e] += d.inputs[hits[h]].size();
         }
+        // Every pair of its elements: one for a key of two primes.
         for (std::size_t a = 0; own.size() > 1 && a + 1 < own.size(); ++a) {
             for (std::size_t b = a + 1; b < own.size(); ++b) {
                 s.pair_weight[{own[a], own[b]}] += d.inputs[hits[h]].size();
