@@ -18,8 +18,12 @@
 #include <stdlib.h>
 
 #include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <initializer_list>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -240,49 +244,131 @@ void sprp_ifma(benchmark::State& state, std::size_t width)
     count_numbers(state);
 }
 
-// A fleet's batch GCD: keys of two random 100-digit primes, one in a
-// hundred sharing a prime with its neighbour, as the surveys found; made
-// once, as 20,000 prime searches take seconds themselves.
-const std::vector<mpz_class>& fleet()
+// Fleets for the batch GCD, of keys of two 100-digit primes. The primes are
+// runs of a sieved interval from scripted starts, tested by BPSW, on two
+// threads: a million keys' two million primes still take minutes, so that
+// fleet is read from the file KEYGEN_BENCH_MILLION names, made there first
+// when it is not, and left out when the variable is not set.
+std::vector<mpz_class> sieved_primes(std::size_t count, unsigned long seed)
 {
-    static const std::vector<mpz_class> moduli = [] {
+    std::vector<mpz_class> primes(count);
+    const auto share = [&](std::size_t first) {
         gmp_randclass random(gmp_randinit_mt);
-        random.seed(2012);
+        random.seed(seed * 2 + first);
         const mpz_class low("1" + std::string(99, '0'));
-        const auto prime = [&] {
-            mpz_class p = low + random.get_z_range(9 * low);
-            mpz_nextprime(p.get_mpz_t(), p.get_mpz_t());
-            return p;
-        };
-        std::vector<mpz_class> keys;
-        mpz_class shared;
-        for (int i = 0; i < 10000; ++i) {
-            const mpz_class p = i % 100 == 1 ? shared : prime();
-            shared = prime();
-            keys.emplace_back(p * shared);
+        constexpr std::size_t span = 1U << 15;  // odd numbers from each start
+        std::vector<bool> composite(span);
+        for (std::size_t i = first; i < count;) {
+            mpz_class start = low + random.get_z_range(8 * low);
+            mpz_setbit(start.get_mpz_t(), 0);
+            std::fill(composite.begin(), composite.end(), false);
+            for (unsigned long p = 3; p < 65536; p += 2) {
+                const unsigned long r = mpz_fdiv_ui(start.get_mpz_t(), p);  // start + 2k = 0 mod p
+                for (std::size_t k = (r == 0 ? 0 : (r % 2 == 1 ? p - r : 2 * p - r) / 2); k < span; k += p) {
+                    composite[k] = true;
+                }
+            }
+            for (std::size_t k = 0; k < span && i < count; ++k) {
+                mpz_class n = start + 2 * k;
+                if (!composite[k] && mpz_probab_prime_p(n.get_mpz_t(), 1) != 0) {
+                    primes[i] = n;
+                    i += 2;
+                }
+            }
         }
-        return keys;
-    }();
-    return moduli;
+    };
+    std::thread other(share, 1);
+    share(0);
+    other.join();
+    return primes;
 }
 
-void shared_primes(benchmark::State& state)
+enum class shape { distinct, chain, star, copies };
+
+std::vector<mpz_class> make_fleet(shape s, std::size_t count)
 {
-    const auto count = static_cast<std::ptrdiff_t>(state.range(0));
-    const std::vector<mpz_class> moduli(fleet().begin(), fleet().begin() + count);
+    const std::vector<mpz_class> p =
+        sieved_primes(s == shape::distinct ? 2 * count : s == shape::copies ? 2 : count + 1, 2012);
+    std::vector<mpz_class> keys;
+    for (std::size_t i = 0; i < count; ++i) {
+        switch (s) {
+        case shape::distinct: keys.emplace_back(p[2 * i] * p[2 * i + 1]); break;
+        case shape::chain: keys.emplace_back(p[i] * p[i + 1]); break;  // both primes shared
+        case shape::star: keys.emplace_back(p[0] * p[i + 1]); break;   // one prime in all
+        case shape::copies: keys.emplace_back(p[0] * p[1]); break;     // one N in every file
+        }
+    }
+    return keys;
+}
+
+std::vector<mpz_class> million_fleet(const char* path)
+{
+    std::vector<mpz_class> keys;
+    if (FILE* in = std::fopen(path, "r")) {
+        mpz_class n;
+        while (gmp_fscanf(in, "%Zx", n.get_mpz_t()) == 1) {
+            keys.push_back(n);
+        }
+        (void)std::fclose(in);
+        return keys;
+    }
+    keys = make_fleet(shape::distinct, 1000000);
+    if (FILE* out = std::fopen(path, "w")) {
+        for (const mpz_class& n : keys) {
+            gmp_fprintf(out, "%Zx\n", n.get_mpz_t());
+        }
+        (void)std::fclose(out);
+    }
+    return keys;
+}
+
+// range(0) keys, range(1) threads; made once per shape and size.
+void shared_primes(benchmark::State& state, shape s)
+{
+    const auto count = static_cast<std::size_t>(state.range(0));
+    const std::vector<mpz_class> moduli =
+        count == 1000000 ? million_fleet(std::getenv("KEYGEN_BENCH_MILLION")) : make_fleet(s, count);
+    keyaudit::shared_prime_settings settings;
+    settings.threads = static_cast<unsigned>(state.range(1));
     for (auto _ : state) {
-        benchmark::DoNotOptimize(keyaudit::find_shared_primes(moduli));
+        benchmark::DoNotOptimize(keyaudit::find_shared_primes(moduli, settings));
     }
     state.counters["keys_per_second"] = benchmark::Counter(
         static_cast<double>(state.iterations()) * static_cast<double>(count),
         benchmark::Counter::kIsRate);
 }
 
+void shared_primes_sizes(benchmark::internal::Benchmark* b, std::initializer_list<std::int64_t> counts)
+{
+    for (const std::int64_t c : counts) {
+        b->Args({c, 2});
+    }
+    b->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
+}
+
+const bool million_registered = [] {
+    if (std::getenv("KEYGEN_BENCH_MILLION") != nullptr) {
+        shared_primes_sizes(benchmark::RegisterBenchmark("shared_primes/distinct", shared_primes,
+                                                         shape::distinct),
+                            {1000000});
+    }
+    return true;
+}();
+
 BENCHMARK_CAPTURE(sprp_single, portable, primes::sprp_arithmetic::portable);
 BENCHMARK_CAPTURE(sprp_single, adx, primes::sprp_arithmetic::adx);
 BENCHMARK_CAPTURE(sprp_ifma, lanes_8, keyaudit::ifma_lanes);
 BENCHMARK_CAPTURE(sprp_ifma, lanes_16, keyaudit::ifma_max_width);
-BENCHMARK(shared_primes)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(shared_primes, distinct, shape::distinct)->Apply([](auto* b) {
+    shared_primes_sizes(b, {10000, 100000});
+});
+BENCHMARK_CAPTURE(shared_primes, chain, shape::chain)->Apply([](auto* b) {
+    shared_primes_sizes(b, {4000, 100000});
+});
+BENCHMARK_CAPTURE(shared_primes, star, shape::star)->Apply([](auto* b) { shared_primes_sizes(b, {8000}); });
+BENCHMARK_CAPTURE(shared_primes, copies, shape::copies)->Apply([](auto* b) {
+    shared_primes_sizes(b, {16000});
+});
 BENCHMARK(self_test);
 BENCHMARK(audit_seeds)->Arg(1)->Arg(2)->UseRealTime();
 BENCHMARK(audit_fleet)

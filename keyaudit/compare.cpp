@@ -10,58 +10,51 @@ namespace keyaudit {
 
 namespace {
 
-constexpr std::size_t listed_most = 16;
-
-// The ready inputs that go into the comparison; a public key with a small
-// factor is failed first, and never compared.
-std::vector<std::size_t> comparable(std::vector<input>& inputs, const foundation::stop_flag& stop)
+std::vector<std::size_t> inputs_of(const std::vector<std::size_t>& indices, const std::vector<std::size_t>& to_input)
 {
-    std::vector<std::size_t> ready;
-    for (std::size_t i = 0; i < inputs.size(); ++i) {
-        input& in = inputs[i];
-        if (in.what != input::state::ready) {
-            continue;
-        }
-        if (stop != 0) {
-            throw comparison_stopped();
-        }
-        if (!in.whole && keyfile::has_small_factor(in.n)) {
-            in.what = input::state::failed;
-            in.error = "not a valid key: N has a prime factor below " +
-                       std::to_string(keyfile::small_factor_bound);
-            continue;
-        }
-        ready.push_back(i);
-    }
-    return ready;
+    std::vector<std::size_t> found(indices.size());
+    std::transform(indices.begin(), indices.end(), found.begin(), [&to_input](std::size_t k) { return to_input[k]; });
+    return found;
 }
 
-std::vector<std::size_t> first_few(const std::vector<std::size_t>& all, const std::vector<std::size_t>& to_input)
+void fail_small_factor(input& in)
 {
-    std::vector<std::size_t> few;
-    for (std::size_t k = 0; k < all.size() && k < listed_most; ++k) {
-        few.push_back(to_input[all[k]]);
-    }
-    return few;
+    in.what = input::state::failed;
+    in.error = "not a valid key: N has a prime factor below " + std::to_string(keyfile::small_factor_bound);
 }
 
 }  // namespace
 
-void compare_keys(std::vector<input>& inputs, unsigned /*threads*/, const foundation::stop_flag& stop)
+void compare_keys(std::vector<input>& inputs, unsigned threads, const foundation::stop_flag& stop)
 {
-    const std::vector<std::size_t> ready = comparable(inputs, stop);
+    std::vector<std::size_t> ready;
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        if (inputs[i].what == input::state::ready) {
+            ready.push_back(i);
+        }
+    }
     std::vector<mpz_class> moduli(ready.size());
     std::transform(ready.begin(), ready.end(), moduli.begin(), [&inputs](std::size_t i) { return inputs[i].n; });
-    const std::vector<shared_prime_result> found = find_shared_primes(moduli, &stop);
+    shared_prime_settings settings;
+    settings.stop = &stop;
+    settings.threads = threads;
+    settings.small_factors = true;
+    const std::vector<shared_prime_result> found = find_shared_primes(moduli, settings);
     for (std::size_t k = 0; k < ready.size(); ++k) {
         input& in = inputs[ready[k]];
-        in.shares_with = first_few(found[k].shares_with, ready);
-        in.shares_with_count = found[k].shares_with.size();
-        in.same_key_as = first_few(found[k].same_key_as, ready);
-        in.same_key_count = found[k].same_key_as.size();
-        in.shared_factor = found[k].factor;
-        const std::size_t lowest = found[k].shares_with.empty() ? k : std::min(k, found[k].shares_with.front());
-        in.shared_group = ready[lowest];
+        const shared_prime_result& r = found[k];
+        // A whole key's primes are checked already: only a public N can
+        // have a small factor.
+        if (r.small_factor) {
+            fail_small_factor(in);
+            continue;
+        }
+        in.shares_with = inputs_of(r.shares_with, ready);
+        in.shares_with_count = r.shares_with_count;
+        in.shared_group = r.group == no_group ? 0 : ready[r.group];
+        in.same_key_as = inputs_of(r.same_key_as, ready);
+        in.same_key_count = r.same_key_count;
+        in.shared_factor = r.factor;
     }
 }
 

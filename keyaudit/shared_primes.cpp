@@ -1,247 +1,210 @@
 #include "keyaudit/shared_primes.hpp"
 
+#include "keyaudit/batch_gcd.hpp"
+#include "keyaudit/coprime_base.hpp"
+#include "keyaudit/sharing_lists.hpp"
+
 #include <algorithm>
-#include <iterator>
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <thread>
 #include <numeric>
 #include <stdexcept>
+#include <system_error>
 #include <utility>
 
 namespace keyaudit {
 
 namespace {
 
-using level = std::vector<mpz_class>;
+using batch::level;
+using batch::runner;
 
-// From the leaves up to their product; a node without a partner goes up
-// alone, which keeps the tree's shape independent of the values.
-void check(const std::atomic<int>* stop)
+// The same N twice would give gcd = N: the tree holds each value once.
+distinct_moduli distinct_of(const std::vector<mpz_class>& moduli)
 {
-    if (stop != nullptr && *stop != 0) {
-        throw comparison_stopped();
-    }
-}
-
-std::vector<level> product_tree(level leaves, const std::atomic<int>* stop)
-{
-    std::vector<level> levels;
-    levels.push_back(std::move(leaves));
-    while (levels.back().size() > 1) {
-        check(stop);
-        const level& below = levels.back();
-        level above((below.size() + 1) / 2);
-        for (std::size_t k = 0; k + 1 < below.size(); k += 2) {
-            mpz_mul(above[k / 2].get_mpz_t(), below[k].get_mpz_t(), below[k + 1].get_mpz_t());
-        }
-        if (below.size() % 2 != 0) {
-            above.back() = below.back();
-        }
-        levels.push_back(std::move(above));
-    }
-    return levels;
-}
-
-// gcd(N, product of the other leaves) for every leaf N. Reducing the product
-// mod each node's square, rather than its value, keeps the leaf's own factor
-// N in the remainder, so (product mod N^2) / N is the others' product mod N.
-level shared_parts(const std::vector<level>& levels, const std::atomic<int>* stop)
-{
-    level remainders = levels.back();
-    mpz_class square;
-    for (std::size_t l = levels.size() - 1; l-- > 0;) {
-        check(stop);
-        const level& nodes = levels[l];
-        level below(nodes.size());
-        for (std::size_t k = 0; k < nodes.size(); ++k) {
-            mpz_mul(square.get_mpz_t(), nodes[k].get_mpz_t(), nodes[k].get_mpz_t());
-            mpz_mod(below[k].get_mpz_t(), remainders[k / 2].get_mpz_t(), square.get_mpz_t());
-        }
-        remainders = std::move(below);
-    }
-    const level& leaves = levels.front();
-    for (std::size_t k = 0; k < leaves.size(); ++k) {
-        mpz_divexact(remainders[k].get_mpz_t(), remainders[k].get_mpz_t(), leaves[k].get_mpz_t());
-        mpz_gcd(remainders[k].get_mpz_t(), remainders[k].get_mpz_t(), leaves[k].get_mpz_t());
-    }
-    return remainders;
-}
-
-// Pairwise coprime numbers, ascending, over which every value factors: two
-// values then share a prime exactly when one element divides both, however
-// many primes they hold. A common part splits both numbers it came from,
-// until nothing is left to split; each split shrinks the product of all
-// numbers in play, so it ends.
-level coprime_base(const level& values)
-{
-    level base;
-    level pending;
-    mpz_class common;
-    for (const mpz_class& value : values) {
-        pending.push_back(value);
-        while (!pending.empty()) {
-            mpz_class x = std::move(pending.back());
-            pending.pop_back();
-            if (x == 1) {
-                continue;
-            }
-            std::size_t e = 0;
-            for (; e < base.size(); ++e) {
-                mpz_gcd(common.get_mpz_t(), x.get_mpz_t(), base[e].get_mpz_t());
-                if (common != 1) {
-                    break;
-                }
-            }
-            if (e == base.size()) {
-                base.push_back(std::move(x));
-                continue;
-            }
-            if (common == x && common == base[e]) {
-                continue;
-            }
-            mpz_class element = std::move(base[e]);
-            base[e] = std::move(base.back());
-            base.pop_back();
-            mpz_divexact(element.get_mpz_t(), element.get_mpz_t(), common.get_mpz_t());
-            mpz_divexact(x.get_mpz_t(), x.get_mpz_t(), common.get_mpz_t());
-            pending.push_back(common);
-            pending.push_back(std::move(element));
-            pending.push_back(std::move(x));
-        }
-    }
-    std::sort(base.begin(), base.end());
-    return base;
-}
-
-// The others of a group, each group's members ascending.
-std::vector<std::size_t> others(const std::vector<std::size_t>& group, std::size_t self)
-{
-    std::vector<std::size_t> rest;
-    std::copy_if(group.begin(), group.end(), std::back_inserter(rest),
-                 [self](std::size_t i) { return i != self; });
-    return rest;
-}
-
-}  // namespace
-
-std::vector<shared_prime_result> find_shared_primes(const std::vector<mpz_class>& moduli,
-                                                    const std::atomic<int>* stop)
-{
-    if (std::any_of(moduli.begin(), moduli.end(), [](const mpz_class& n) { return n <= 1; })) {
-        throw std::domain_error("find_shared_primes: a modulus is not above 1");
-    }
-    std::vector<shared_prime_result> results(moduli.size());
-    if (moduli.empty()) {
-        return results;
-    }
-
-    // The same N twice would give gcd = N: the tree holds each value once.
     std::vector<std::size_t> order(moduli.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
     std::stable_sort(order.begin(), order.end(),
                      [&moduli](std::size_t a, std::size_t b) { return moduli[a] < moduli[b]; });
-    level distinct;
-    std::vector<std::vector<std::size_t>> inputs_of;  // ascending, by the stable sort
+    distinct_moduli d;
     for (const std::size_t i : order) {
-        if (distinct.empty() || moduli[i] != distinct.back()) {
-            distinct.push_back(moduli[i]);
-            inputs_of.emplace_back();
+        if (d.values.empty() || moduli[i] != d.values.back()) {
+            d.values.push_back(moduli[i]);
+            d.inputs.emplace_back();
         }
-        inputs_of.back().push_back(i);
+        d.inputs.back().push_back(i);  // ascending, by the stable sort
     }
-    for (const auto& inputs : inputs_of) {
-        for (const std::size_t i : inputs) {
-            results[i].same_key_as = others(inputs, i);
-        }
-    }
+    return d;
+}
 
-    const level parts = shared_parts(product_tree(distinct, stop), stop);
+void list_same_keys(const distinct_moduli& d, std::vector<shared_prime_result>& results)
+{
+    for (const std::vector<std::size_t>& inputs : d.inputs) {
+        for (const std::size_t i : inputs) {
+            results[i].same_key_count = inputs.size() - 1;
+            for (std::size_t j = 0; j < inputs.size() && results[i].same_key_as.size() < listed_most;
+                 ++j) {
+                if (inputs[j] != i) {
+                    results[i].same_key_as.push_back(inputs[j]);
+                }
+            }
+        }
+    }
+}
+
+mpz_class primes_below_a_million()
+{
+    mpz_class product;
+    mpz_primorial_ui(product.get_mpz_t(), 999999);
+    return product;
+}
+
+// The hits with a factor below 10^6: no keys, they leave the results.
+std::vector<std::size_t> valid_hits(const distinct_moduli& d, const mpz_class& small,
+                                    const std::vector<std::size_t>& hits,
+                                    std::vector<shared_prime_result>& results, const runner& run)
+{
+    level values(hits.size());
+    std::transform(hits.begin(), hits.end(), values.begin(),
+                   [&d](std::size_t k) { return d.values[k]; });
+    const level r = batch::remainders_of_squares(batch::product_tree(values, run), small, run);
+    std::vector<std::size_t> valid;
+    mpz_class g;
+    for (std::size_t h = 0; h < hits.size(); ++h) {
+        mpz_gcd(g.get_mpz_t(), r[h].get_mpz_t(), values[h].get_mpz_t());
+        if (g == 1) {
+            valid.push_back(hits[h]);
+            continue;
+        }
+        for (const std::size_t i : d.inputs[hits[h]]) {
+            results[i] = shared_prime_result{};
+            results[i].small_factor = true;
+        }
+    }
+    return valid;
+}
+
+// When a valid hit may owe its part to an invalid one, the valid hits'
+// parts are found again among themselves alone: the rare case, rather than
+// two batches always. All that share with a valid key are hits.
+void drop_small_factors(const distinct_moduli& d, const mpz_class& small,
+                        std::vector<std::size_t>& hits, level& parts,
+                        std::vector<shared_prime_result>& results, const runner& run)
+{
+    std::vector<std::size_t> valid = valid_hits(d, small, hits, results, run);
+    if (valid.size() != hits.size() && !valid.empty()) {
+        level kept(valid.size());
+        std::transform(valid.begin(), valid.end(), kept.begin(),
+                       [&d](std::size_t k) { return d.values[k]; });
+        const level again = batch::shared_parts(batch::product_tree(kept, run), 1, run);
+        std::vector<std::size_t> still;
+        for (std::size_t v = 0; v < again.size(); ++v) {
+            parts[valid[v]] = again[v];
+            if (again[v] != 1) {
+                still.push_back(valid[v]);
+            }
+        }
+        valid = std::move(still);
+    }
+    hits = std::move(valid);
+}
+
+std::vector<shared_prime_result> compare(const distinct_moduli& d, std::size_t count,
+                                         bool small_factors, const runner& run)
+{
+    std::vector<shared_prime_result> results(count);
+    list_same_keys(d, results);
+    const mpz_class small = small_factors ? primes_below_a_million() : mpz_class(1);
+    level parts = batch::shared_parts(batch::product_tree(d.values, run), small, run);
     std::vector<std::size_t> hits;
     for (std::size_t k = 0; k < parts.size(); ++k) {
         if (parts[k] != 1) {
             hits.push_back(k);
         }
     }
-    if (hits.empty()) {
-        return results;
+    if (small_factors && !hits.empty()) {
+        drop_small_factors(d, small, hits, parts, results, run);
     }
-
-    // Many hits carry the same prime: what follows works on each distinct
-    // shared part once.
-    std::stable_sort(hits.begin(), hits.end(),
-                     [&parts](std::size_t a, std::size_t b) { return parts[a] < parts[b]; });
-    level values;
-    std::vector<std::size_t> runs;  // where each value's hits start in hits
-    for (std::size_t h = 0; h < hits.size(); ++h) {
-        if (values.empty() || parts[hits[h]] != values.back()) {
-            values.push_back(parts[hits[h]]);
-            runs.push_back(h);
-        }
-    }
-    runs.push_back(hits.size());
-
-    // A part coprime to every other part is an element as it stands, which
-    // spares the pairwise work to all but the parts that share among
-    // themselves: those of keys with both primes shared, and their partners.
-    const level links = shared_parts(product_tree(values, stop), stop);
-    level tangled;
-    for (std::size_t v = 0; v < values.size(); ++v) {
-        if (links[v] != 1) {
-            tangled.push_back(values[v]);
-        }
-    }
-    level base = coprime_base(tangled);
-    const std::size_t split = base.size();
-
-    std::vector<std::vector<std::size_t>> members(split + values.size() - tangled.size());
-    std::vector<std::vector<std::size_t>> elements_of(distinct.size());  // ascending
-    for (std::size_t v = 0; v < values.size(); ++v) {
-        std::vector<std::size_t> divisors;
-        if (links[v] == 1) {
-            divisors.push_back(base.size());
-            base.push_back(values[v]);
-        }
-        for (std::size_t e = 0; e < split && links[v] != 1; ++e) {
-            if (mpz_divisible_p(values[v].get_mpz_t(), base[e].get_mpz_t()) != 0) {
-                divisors.push_back(e);
-            }
-        }
-        for (const std::size_t e : divisors) {
-            for (std::size_t h = runs[v]; h < runs[v + 1]; ++h) {
-                members[e].push_back(hits[h]);
-                elements_of[hits[h]].push_back(e);
-            }
-        }
-    }
-
-    for (const std::size_t k : hits) {
-        std::vector<std::size_t> sharers;
-        for (const std::size_t e : elements_of[k]) {
-            sharers.insert(sharers.end(), members[e].begin(), members[e].end());
-        }
-        std::sort(sharers.begin(), sharers.end());
-        sharers.erase(std::unique(sharers.begin(), sharers.end()), sharers.end());
-        std::vector<std::size_t> inputs;
-        for (const std::size_t s : sharers) {
-            if (s != k) {
-                inputs.insert(inputs.end(), inputs_of[s].begin(), inputs_of[s].end());
-            }
-        }
-        std::sort(inputs.begin(), inputs.end());
-
-        // When every prime of N is shared, N's part is N itself and the split
-        // parts hold its primes apart, smallest first, unless they only ever
-        // occur together.
-        mpz_class factor = parts[k];
-        if (factor == distinct[k]) {
-            const auto proper = std::find_if(elements_of[k].begin(), elements_of[k].end(),
-                                             [&](std::size_t e) { return base[e] != distinct[k]; });
-            factor = proper == elements_of[k].end() ? mpz_class(0) : base[*proper];
-        }
-        for (const std::size_t i : inputs_of[k]) {
-            results[i].shares_with = inputs;
-            results[i].factor = factor;
-        }
+    if (!hits.empty()) {
+        list_sharing(d, hits, parts, results, run);
     }
     return results;
+}
+
+// What the comparison's own thread shares with the caller, for as long as
+// either needs it.
+struct comparison {
+    distinct_moduli d;
+    std::atomic<int> stop{0};
+    std::mutex lock;
+    std::condition_variable ended;
+    bool done = false;
+    std::vector<shared_prime_result> results;
+    std::exception_ptr failure;
+};
+
+// One GMP operation cannot be interrupted, and the largest of a million
+// keys' trees take many seconds: the work runs on a thread of its own,
+// which a stopped caller leaves behind. That thread sees its own flag at its
+// next node and frees what it holds, the caller's flag being gone by then.
+std::vector<shared_prime_result> compare_apart(distinct_moduli d, std::size_t count,
+                                               const shared_prime_settings& settings)
+{
+    const auto shared = std::make_shared<comparison>();
+    shared->d = std::move(d);
+    auto work = [shared, count, settings] {
+        try {
+            shared->results = compare(shared->d, count, settings.small_factors,
+                                      runner(&shared->stop, settings.threads));
+        } catch (...) {
+            shared->failure = std::current_exception();
+        }
+        const std::lock_guard<std::mutex> hold(shared->lock);
+        shared->done = true;
+        shared->ended.notify_all();
+    };
+    try {
+        std::thread(work).detach();
+    } catch (const std::system_error&) {
+        // No thread to spare: the work runs here, and stops at its next node.
+        return compare(shared->d, count, settings.small_factors, runner(settings.stop, settings.threads));
+    }
+    std::unique_lock<std::mutex> hold(shared->lock);
+    while (!shared->ended.wait_for(hold, std::chrono::milliseconds(50), [&] { return shared->done; })) {
+        if (settings.stop->load() != 0) {
+            shared->stop = 1;
+            throw comparison_stopped();
+        }
+    }
+    if (shared->failure) {
+        std::rethrow_exception(shared->failure);
+    }
+    return std::move(shared->results);
+}
+
+}  // namespace
+
+std::vector<shared_prime_result> find_shared_primes(const std::vector<mpz_class>& moduli,
+                                                    const shared_prime_settings& settings)
+{
+    if (std::any_of(moduli.begin(), moduli.end(), [](const mpz_class& n) { return n <= 1; })) {
+        throw std::domain_error("find_shared_primes: a modulus is not above 1");
+    }
+    const runner run(settings.stop, settings.threads);
+    run.check();
+    if (moduli.empty()) {
+        return {};
+    }
+    distinct_moduli d = distinct_of(moduli);
+    run.check();
+    if (settings.stop == nullptr) {
+        return compare(d, moduli.size(), settings.small_factors, run);
+    }
+    return compare_apart(std::move(d), moduli.size(), settings);
 }
 
 }  // namespace keyaudit

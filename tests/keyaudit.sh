@@ -215,7 +215,7 @@ interrupt)
     "$keygen" -o fresh && cp fresh -- '--json ~x'
     "$keyaudit" -q -j 2 --from @$s --to @$((s + 100000000)) key fresh -- '--json ~x' >out 2>err &
     pid=$!
-    wait_for grep -q "^key: COMPROMISED" out
+    wait_for grep -qs "^key: COMPROMISED" out
     kill -TERM $pid
     wait $pid; status=$?
     [ "$status" -eq 1 ] || fail "exit status $status, wanted 1"
@@ -227,7 +227,7 @@ interrupt)
     # What cannot be read again gets no command.
     printf 'key\nfresh\n' | "$keyaudit" -q --from @$s --to @$((s + 100000000)) --files-from - >out 2>err &
     pid=$!
-    wait_for grep -q "^key: COMPROMISED" out
+    wait_for grep -qs "^key: COMPROMISED" out
     kill -TERM $pid; wait $pid
     grep -q "^keyaudit: no command can go on: the inputs came from standard input or a pipe$" err ||
         fail "standard input: $(cat err)"
@@ -391,7 +391,7 @@ early)
     # Writing the recovered key must not take the stop away from the audit.
     "$keyaudit" -q --recover -o rec --from @$s --to @$((s + 100000000)) key fresh 2>out &
     pid=$!
-    wait_for grep -q "^key: COMPROMISED" out
+    wait_for grep -qs "^key: COMPROMISED" out
     cmp -s rec key || fail "the key was not recovered as it was found"
     kill -TERM $pid
     wait $pid; status=$?
