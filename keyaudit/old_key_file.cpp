@@ -78,8 +78,15 @@ private:
     // to tell a key line, and to fail it.
     void append_to_line(std::string_view part)
     {
+        // Blanks before a line's text take no room, however many.
+        if (line_size_ == 0) {
+            part.remove_prefix(std::min(part.find_first_not_of(blanks), part.size()));
+        }
         const std::size_t room = line_.size() - line_size_;
         const std::size_t kept = std::min(part.size(), room);
+        if (kept == 0) {
+            return;
+        }
         std::memcpy(line_.data() + line_size_, part.data(), kept);
         line_size_ += kept;
     }
@@ -105,8 +112,10 @@ private:
         }
         for (const std::string_view part : {std::string_view("\t"), word, std::string_view("\t\t"), digits,
                                             std::string_view("\n")}) {
-            std::memcpy(text_.data() + size_, part.data(), part.size());
-            size_ += part.size();
+            if (!part.empty()) {
+                std::memcpy(text_.data() + size_, part.data(), part.size());
+                size_ += part.size();
+            }
         }
         lines_.push_back(number_);
     }
@@ -132,6 +141,14 @@ private:
 };
 
 }  // namespace
+
+key_kind parse_key_leniently(std::string_view text, const std::string& name, keyfile::parsed_key& key)
+{
+    key_lines lines;
+    lines.take(text);
+    lines.finish();
+    return lines.parse(name, key);
+}
 
 key_kind read_key_leniently(int fd, std::int64_t size, const std::string& name, keyfile::parsed_key& key,
                             const foundation::stop_flag& stop)

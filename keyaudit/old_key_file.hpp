@@ -26,4 +26,7 @@ inline constexpr std::size_t most_key_file_bytes = 16384;
 key_kind read_key_leniently(int fd, std::int64_t size, const std::string& name, keyfile::parsed_key& key,
                             const foundation::stop_flag& stop);
 
+// The same on text already read.
+key_kind parse_key_leniently(std::string_view text, const std::string& name, keyfile::parsed_key& key);
+
 }  // namespace keyaudit
