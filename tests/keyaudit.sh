@@ -232,6 +232,23 @@ interrupt)
     grep -q "^keyaudit: no command can go on: the inputs came from standard input or a pipe$" err ||
         fail "standard input: $(cat err)"
     ;;
+compare-stop)
+    # A stop while the keys are compared: nothing is searched, every key
+    # says so, and the command to go on is the same command.
+    command -v gdb >/dev/null || fail "gdb is not installed"
+    mkdir fleet && "$make_fleet" fleet 2 || fail "make_fleet"
+    ASAN_OPTIONS=detect_leaks=0 gdb -batch -q -ex "handle SIGTERM nostop noprint pass" \
+        -ex "break keyaudit::find_shared_primes" -ex "run -q --from @$s --to @$s fleet/* >out 2>err" \
+        -ex delete -ex "signal SIGTERM" "$keyaudit" >gdb.log 2>&1
+    grep -q "exited with code 0217" gdb.log || fail "not 143: $(tail -3 gdb.log)"
+    status=0
+    expect 0 out "fleet/fleet000.pub: not searched (interrupted)
+fleet/fleet001.pub: not searched (interrupted)
+fleet/shared-a.pub: not searched (interrupted)
+fleet/shared-b.pub: not searched (interrupted)"
+    grep -Fqx "keyaudit: to go on: keyaudit -q --from @$s --to @$s -- fleet/fleet000.pub fleet/fleet001.pub fleet/shared-a.pub fleet/shared-b.pub" err ||
+        fail "stderr: $(cat err)"
+    ;;
 resume)
     # Going on from a point gives the report a run without a stop gives.
     old $((s - 3)) early && old $((s + 3)) late && "$keygen" -o fresh
