@@ -116,7 +116,8 @@ void walk(const std::string& folder, name_list& names)
 class list_reader {
 public:
     list_reader(const options& o, name_list& names)
-        : list_name_(name_of(*o.files_from)), end_(o.null_separated ? '\0' : '\n'), names_(names)
+        : list_name_(name_of(*o.files_from)), end_(o.null_separated ? '\0' : '\n'), recursive_(o.recursive),
+          names_(names)
     {
     }
 
@@ -151,6 +152,8 @@ private:
         } else if (partial_ == "-") {
             names_.add(named{where, where, named::origin::list, input::state::failed,
                              "'-' in a list names no file"});
+        } else if (std::error_code error; recursive_ && fs::is_directory(partial_, error)) {
+            walk(partial_, names_);
         } else if (!partial_.empty()) {
             names_.add(partial_, named::origin::list);
         }
@@ -159,6 +162,7 @@ private:
 
     std::string list_name_;
     char end_;
+    bool recursive_;
     name_list& names_;
     std::string partial_;
     std::size_t line_ = 0;
@@ -271,12 +275,15 @@ window window_for(const options& o, std::int64_t time)
 // An open file, closed at the end of the scope.
 class open_file {
 public:
-    open_file(const std::string& path, const stop_flag& stop) : fd_(STDIN_FILENO)
+    // waits: whether the open of a FIFO waits for its writer, as for a
+    // FIFO named on the command line.
+    open_file(const std::string& path, bool waits, const stop_flag& stop) : fd_(STDIN_FILENO)
     {
         if (path == "-") {
             return;
         }
-        while ((fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC)) < 0 && errno == EINTR) {
+        const int flags = O_RDONLY | O_CLOEXEC | (waits ? 0 : O_NONBLOCK);
+        while ((fd_ = open(path.c_str(), flags)) < 0 && errno == EINTR) {
             if (stop != 0) {
                 throw keyfile::interrupted();
             }
@@ -313,13 +320,20 @@ public:
             return;
         }
         try {
-            const open_file file(what.path, stop_);
+            const bool named = what.from == named::origin::command_line;
+            const open_file file(what.path, named, stop_);
             struct stat st {};
             if (fstat(file.fd(), &st) != 0) {
                 throw std::system_error(errno, std::generic_category());
             }
             if (S_ISDIR(st.st_mode)) {
                 fail(in, "a folder; -r audits the keys in it");
+                return;
+            }
+            // Met in a list, a FIFO, a device or a socket is no key file:
+            // reading one could wait for ever.
+            if (!named && !S_ISREG(st.st_mode)) {
+                skip(in, "not a regular file");
                 return;
             }
             if (const auto [it, fresh] = seen_.emplace(identity{st.st_dev, st.st_ino}, in.name); !fresh) {

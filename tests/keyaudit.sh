@@ -116,6 +116,11 @@ d/fresh: not found from 2023-11-14 22:13:15 UTC to 2023-11-14 22:13:25 UTC (glib
     "$keyaudit" -q -r "${window[@]}" --files-from list d/fresh >out 2>err; status=$?
     [ "$status" -eq 0 ] && [ "$(grep -c 'not found' out)" -eq 1 ] && ! grep -q "same key as" out ||
         fail "overlap: status $status: $(cat out)"
+    # A FIFO in a list is not waited on; a folder in a list is walked.
+    mkfifo fifo && mkdir e && cp d/fresh e/ && printf 'fifo\ne\n' >list
+    "$keyaudit" -q -r "${window[@]}" --files-from list >out 2>err; status=$?
+    expect 0 out "fifo: skipped: not a regular file
+e/fresh: not found from 2023-11-14 22:13:15 UTC to 2023-11-14 22:13:25 UTC (glibc, freebsd, musl)"
     "$keyaudit" -q -r "${window[@]}" empty >out 2>err; status=$?
     expect 2 err "keyaudit: no key to audit"
     ;;
