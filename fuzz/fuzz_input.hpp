@@ -1,11 +1,17 @@
 #pragma once
 // Carves fuzz input into the arguments of one call.
+#include "keyfile/key_reader.hpp"
+#include "keyfile/key_writer.hpp"
+
 #include <gmpxx.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <string>
 
 namespace fuzzing {
 
@@ -20,6 +26,19 @@ inline void check(bool condition, const char* what)
     if (!condition) {
         fail(what);
     }
+}
+
+// The lines the key writer writes for a key read.
+inline std::string written(const keyfile::parsed_key& key)
+{
+    char* text = nullptr;
+    std::size_t length = 0;
+    std::FILE* out = open_memstream(&text, &length);
+    key.whole ? keyfile::write_key(out, key.rows) : keyfile::write_public_key(out, key.rows);
+    (void)std::fclose(out);
+    std::string copy(text, length);
+    std::free(text);
+    return copy;
 }
 
 class input {
