@@ -94,12 +94,11 @@ std::size_t bits(const mpz_class& x) { return mpz_sizeinbase(x.get_mpz_t(), 2); 
 
 // The bits of frac(X / v^2) each node keeps so that a leaf's is still good
 // to a quarter of a unit of N: a child's error grows by its sibling's square.
-std::vector<std::vector<std::size_t>> precisions(const tree& nodes)
+// The leaves' own are given.
+std::vector<std::vector<std::size_t>> precisions(const tree& nodes, std::vector<std::size_t> leaves)
 {
     std::vector<std::vector<std::size_t>> p(nodes.size());
-    for (const mpz_class& n : nodes.front()) {
-        p.front().push_back(bits(n) + 3);
-    }
+    p.front() = std::move(leaves);
     for (std::size_t l = 1; l < nodes.size(); ++l) {
         const level& below = nodes[l - 1];
         p[l].assign(nodes[l].size(), 0);
@@ -108,6 +107,13 @@ std::vector<std::vector<std::size_t>> precisions(const tree& nodes)
             p[l][c / 2] = std::max(p[l][c / 2], p[l - 1][c] + grown + 2);
         }
     }
+    return p;
+}
+
+std::vector<std::size_t> leaf_precisions(const level& leaves)
+{
+    std::vector<std::size_t> p(leaves.size());
+    std::transform(leaves.begin(), leaves.end(), p.begin(), [](const mpz_class& n) { return bits(n) + 3; });
     return p;
 }
 
@@ -151,40 +157,114 @@ level scaled_level(const level& nodes, const std::vector<std::size_t>& p,
 
 // N * frac(X / N^2) is the others' product (times the multiplier) mod N,
 // up to the rounding.
-level parts_from_fractions(const level& leaves, const std::vector<std::size_t>& p, level y,
-                           const runner& run)
+void part_from_fraction(const mpz_class& n, std::size_t p, mpz_class& t)
 {
-    run.for_each(leaves.size(), [&](std::size_t k) {
-        mpz_class& t = y[k];
-        mpz_mul(t.get_mpz_t(), t.get_mpz_t(), leaves[k].get_mpz_t());
-        mpz_class half;
-        mpz_setbit(half.get_mpz_t(), p[k] - 1);
-        t += half;
-        mpz_tdiv_q_2exp(t.get_mpz_t(), t.get_mpz_t(), p[k]);
-        if (t >= leaves[k]) {
-            t -= leaves[k];
-        }
-        mpz_gcd(t.get_mpz_t(), t.get_mpz_t(), leaves[k].get_mpz_t());
-    });
-    return y;
+    mpz_mul(t.get_mpz_t(), t.get_mpz_t(), n.get_mpz_t());
+    mpz_class half;
+    mpz_setbit(half.get_mpz_t(), p - 1);
+    t += half;
+    mpz_tdiv_q_2exp(t.get_mpz_t(), t.get_mpz_t(), p);
+    if (t >= n) {
+        t -= n;
+    }
+    mpz_gcd(t.get_mpz_t(), t.get_mpz_t(), n.get_mpz_t());
 }
-
-}  // namespace
 
 // Bernstein's remainder tree with scaling: each node holds frac(X / v^2),
 // X the product of all leaves times the multiplier, to the bits it needs.
 // A child's is its parent's times its sibling's square, so every step below
 // the top is a multiplication rather than a division. Levels are freed on
-// the way down.
-level shared_parts(tree nodes, const mpz_class& multiplier, const runner& run)
+// the way down. Returns the leaves' fractions, to p.front().
+level leaf_fractions(tree& nodes, const std::vector<std::vector<std::size_t>>& p,
+                     const mpz_class& multiplier, const runner& run)
 {
-    const auto p = precisions(nodes);
     level y = top_fractions(nodes.back(), p.back(), multiplier, run);
     for (std::size_t l = nodes.size() - 1; l-- > 0;) {
         y = scaled_level(nodes[l], p[l], p[l + 1], y, run);
         nodes[l + 1] = level();
     }
-    return parts_from_fractions(nodes.front(), p.front(), std::move(y), run);
+    return y;
+}
+
+// The leaves of a subtree, for the descent below the shared top.
+constexpr std::size_t subtree_leaves = 1024;
+
+struct subtree {
+    tree nodes;
+    std::vector<std::vector<std::size_t>> p;
+};
+
+subtree subtree_at(const level& leaves, std::size_t k)
+{
+    const auto first = leaves.begin() + static_cast<std::ptrdiff_t>(k * subtree_leaves);
+    const auto end = leaves.begin() + static_cast<std::ptrdiff_t>(std::min(leaves.size(), (k + 1) * subtree_leaves));
+    subtree t;
+    t.nodes = product_tree(level(first, end), runner(nullptr, 1));
+    t.p = precisions(t.nodes, leaf_precisions(t.nodes.front()));
+    return t;
+}
+
+// A subtree's root and the bits its fraction needs.
+void root_of(const subtree& t, mpz_class& root, std::size_t& p)
+{
+    const level& top = t.nodes.back();
+    if (top.size() == 1) {
+        root = top[0];
+        p = t.p.back()[0];
+        return;
+    }
+    mpz_mul(root.get_mpz_t(), top[0].get_mpz_t(), top[1].get_mpz_t());
+    p = std::max(t.p.back()[0] + 2 * bits(top[1]), t.p.back()[1] + 2 * bits(top[0])) + 2;
+}
+
+// From a subtree's root fraction, to p_root, down to its leaves' parts.
+void descend(subtree& t, mpz_class y_root, std::size_t p_root, mpz_class* parts)
+{
+    level y{std::move(y_root)};
+    if (t.nodes.back().size() > 1) {
+        y = scaled_level(t.nodes.back(), t.p.back(), {p_root}, y, runner(nullptr, 1));
+    }
+    for (std::size_t l = t.nodes.size() - 1; l-- > 0;) {
+        y = scaled_level(t.nodes[l], t.p[l], t.p[l + 1], y, runner(nullptr, 1));
+    }
+    const level& leaves = t.nodes.front();
+    for (std::size_t k = 0; k < leaves.size(); ++k) {
+        part_from_fraction(leaves[k], t.p.front()[k], y[k]);
+        parts[k] = std::move(y[k]);
+    }
+}
+
+}  // namespace
+
+level shared_parts(tree nodes, const mpz_class& multiplier, const runner& run)
+{
+    const auto p = precisions(nodes, leaf_precisions(nodes.front()));
+    level y = leaf_fractions(nodes, p, multiplier, run);
+    run.for_each(y.size(), [&](std::size_t k) { part_from_fraction(nodes.front()[k], p.front()[k], y[k]); });
+    return y;
+}
+
+// The tree's lower levels are the most of its memory: only the top, down to
+// subtrees of subtree_leaves, is kept whole; each subtree is built again,
+// alone, for the way down.
+level shared_parts(const level& leaves, const mpz_class& multiplier, const runner& run)
+{
+    if (leaves.size() <= 2 * subtree_leaves) {
+        return shared_parts(product_tree(leaves, run), multiplier, run);
+    }
+    const std::size_t count = (leaves.size() + subtree_leaves - 1) / subtree_leaves;
+    level roots(count);
+    std::vector<std::size_t> p_roots(count);
+    run.for_each(count, [&](std::size_t k) { root_of(subtree_at(leaves, k), roots[k], p_roots[k]); });
+    tree top = product_tree(std::move(roots), run);
+    const auto p = precisions(top, std::move(p_roots));
+    level y = leaf_fractions(top, p, multiplier, run);
+    level parts(leaves.size());
+    run.for_each(count, [&](std::size_t k) {
+        subtree t = subtree_at(leaves, k);
+        descend(t, std::move(y[k]), p.front()[k], &parts[k * subtree_leaves]);
+    });
+    return parts;
 }
 
 level remainders_of_squares(const tree& nodes, const mpz_class& x, const runner& run)

@@ -33,13 +33,29 @@ void compare_keys(std::vector<input>& inputs, unsigned threads, const foundation
             ready.push_back(i);
         }
     }
+    // Lent to the comparison rather than copied: a million keys' N are
+    // over 100 MB.
     std::vector<mpz_class> moduli(ready.size());
-    std::transform(ready.begin(), ready.end(), moduli.begin(), [&inputs](std::size_t i) { return inputs[i].n; });
+    for (std::size_t k = 0; k < ready.size(); ++k) {
+        mpz_swap(moduli[k].get_mpz_t(), inputs[ready[k]].n.get_mpz_t());
+    }
+    const auto give_back = [&] {
+        for (std::size_t k = 0; k < ready.size(); ++k) {
+            mpz_swap(moduli[k].get_mpz_t(), inputs[ready[k]].n.get_mpz_t());
+        }
+    };
     shared_prime_settings settings;
     settings.stop = &stop;
     settings.threads = threads;
     settings.small_factors = true;
-    const std::vector<shared_prime_result> found = find_shared_primes(moduli, settings);
+    std::vector<shared_prime_result> found;
+    try {
+        found = find_shared_primes(moduli, settings);
+    } catch (...) {
+        give_back();
+        throw;
+    }
+    give_back();
     for (std::size_t k = 0; k < ready.size(); ++k) {
         input& in = inputs[ready[k]];
         const shared_prime_result& r = found[k];

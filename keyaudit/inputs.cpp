@@ -2,6 +2,7 @@
 
 #include "keyaudit/old_key_file.hpp"
 #include "keyaudit/report.hpp"
+#include "keyaudit/work_queue.hpp"
 #include "keyfile/key_check.hpp"
 
 #include <fcntl.h>
@@ -12,6 +13,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <system_error>
 #include <unordered_set>
 #include <utility>
@@ -308,9 +310,38 @@ private:
 
 using identity = std::pair<dev_t, ino_t>;
 
+// A key read, to be checked as keygen -c checks it.
+struct read_key {
+    input* in;
+    std::unique_ptr<keyfile::parsed_key> key;  // wiped, so never moved
+    std::int64_t time;                          // the file's
+};
+
+void settle(const options& o, read_key& k)
+{
+    input& in = *k.in;
+    try {
+        keyfile::check_key(*k.key, in.name, keyfile::small_factors::left_to_caller);
+    } catch (const keyfile::key_error& e) {
+        in.what = input::state::failed;
+        in.error = "not a valid key: " + e.problem();
+        return;
+    }
+    try {
+        in.seeds = window_for(o, k.time);
+    } catch (const std::range_error& e) {
+        in.what = input::state::failed;
+        in.error = e.what();
+        return;
+    }
+    in.whole = k.key->whole;
+    in.n = std::move(k.key->n);
+    in.what = input::state::ready;
+}
+
 class reader {
 public:
-    reader(const options& o, const stop_flag& stop) : o_(o), stop_(stop) {}
+    reader(const stop_flag& stop, work_queue<read_key>& checks) : stop_(stop), checks_(checks) {}
 
     void read(const named& what, input& in)
     {
@@ -336,8 +367,8 @@ public:
                 skip(in, "not a regular file");
                 return;
             }
-            if (const auto [it, fresh] = seen_.emplace(identity{st.st_dev, st.st_ino}, in.name); !fresh) {
-                skip(in, "the same file as " + keyaudit::quoted(it->second));
+            if (const auto [it, fresh] = seen_.emplace(identity{st.st_dev, st.st_ino}, &in.name); !fresh) {
+                skip(in, "the same file as " + keyaudit::quoted(*it->second));
                 return;
             }
             read_as_key(what, file.fd(), st, in);
@@ -362,44 +393,30 @@ private:
         in.error = why;
     }
 
-    void read_as_key(const named& what, int fd, const struct stat& st, input& in) const
+    void read_as_key(const named& what, int fd, const struct stat& st, input& in)
     {
-        keyfile::parsed_key key;
+        read_key k{&in, std::make_unique<keyfile::parsed_key>(), st.st_mtime};
         const std::int64_t size = S_ISREG(st.st_mode) && st.st_size > 0 ? st.st_size : -1;
-        if (read_key_leniently(fd, size, in.name, key, stop_) == key_kind::not_a_key) {
+        if (read_key_leniently(fd, size, in.name, *k.key, stop_) == key_kind::not_a_key) {
             what.from == named::origin::command_line ? fail(in, "not a key") : skip(in, "not a key");
             return;
         }
-        try {
-            keyfile::check_key(key, in.name, keyfile::small_factors::left_to_caller);
-        } catch (const keyfile::key_error& e) {
-            fail(in, "not a valid key: " + e.problem());
-            return;
-        }
-        window seeds{};
-        try {
-            seeds = window_for(o_, st.st_mtime);
-        } catch (const std::range_error& e) {
-            fail(in, e.what());
-            return;
-        }
-        in.whole = key.whole;
-        in.n = key.n;
-        in.seeds = seeds;
-        in.what = input::state::ready;
+        checks_.add(std::move(k));
     }
 
-    const options& o_;
     const stop_flag& stop_;
-    std::map<identity, std::string> seen_;
+    std::map<identity, const std::string*> seen_;
+    work_queue<read_key>& checks_;
 };
 
 }  // namespace
 
-std::vector<input> read_inputs(const options& o, const std::vector<named>& names, const stop_flag& stop)
+std::vector<input> read_inputs(const options& o, const std::vector<named>& names, const stop_flag& stop,
+                               unsigned threads)
 {
     std::vector<input> inputs(names.size());
-    reader read(o, stop);
+    work_queue<read_key> checks(threads, [&o](read_key& k) { settle(o, k); });
+    reader read(stop, checks);
     for (std::size_t i = 0; i < names.size(); ++i) {
         inputs[i].path = names[i].path;
         inputs[i].name = names[i].name;
@@ -407,6 +424,7 @@ std::vector<input> read_inputs(const options& o, const std::vector<named>& names
             read.read(names[i], inputs[i]);
         }
     }
+    checks.finish();
     return inputs;
 }
 

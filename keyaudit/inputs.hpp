@@ -61,8 +61,9 @@ collected collect_names(const options& o, const foundation::stop_flag& stop);
 
 // Reads each name as a key, until a stop: then the rest stay unread. A
 // file reached by two names is read once, the second skipped. Valid keys
-// are ready; their small factors are the comparison's to find.
+// are ready; their small factors are the comparison's to find. The keys
+// read are checked on that many threads while the reading goes on.
 std::vector<input> read_inputs(const options& o, const std::vector<named>& names,
-                               const foundation::stop_flag& stop);
+                               const foundation::stop_flag& stop, unsigned threads);
 
 }  // namespace keyaudit

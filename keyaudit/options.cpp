@@ -54,7 +54,7 @@ const foundation::option_spec option_table[] = {
     {resume_option, "resume", "@S[,@SEED...]",
      "go on from where a stopped run left off, as its\n"
      "last words say"},
-    {'j', "jobs", "N", "search with N threads (default: every processor)"},
+    {'j', "jobs", "N", "check, compare and search with N threads\n(default: every processor)"},
     {'q', "quiet", nullptr, "no progress line"},
     {'h', "help", nullptr, "print this help and exit"},
     {'V', "version", nullptr, "print the version and exit"},

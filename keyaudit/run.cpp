@@ -90,7 +90,7 @@ private:
     {
         collected c = collect_names(o_, stop_);
         repeatable_ = c.repeatable;
-        inputs_ = read_inputs(o_, c.names, stop_);
+        inputs_ = read_inputs(o_, c.names, stop_, thread_count(o_));
         settled_.assign(inputs_.size(), false);
         suspect_of_.assign(inputs_.size(), std::nullopt);
         if (std::any_of(inputs_.begin(), inputs_.end(),

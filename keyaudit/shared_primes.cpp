@@ -119,7 +119,7 @@ std::vector<shared_prime_result> compare(const distinct_moduli& d, std::size_t c
     std::vector<shared_prime_result> results(count);
     list_same_keys(d, results);
     const mpz_class small = small_factors ? primes_below_a_million() : mpz_class(1);
-    level parts = batch::shared_parts(batch::product_tree(d.values, run), small, run);
+    level parts = batch::shared_parts(d.values, small, run);
     std::vector<std::size_t> hits;
     for (std::size_t k = 0; k < parts.size(); ++k) {
         if (parts[k] != 1) {

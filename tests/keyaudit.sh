@@ -413,6 +413,14 @@ PY
     "$keyaudit" -q -r --from @$((s - 2)) --to @$((s + 2)) fleet >out 2>err
     grep -Fqx "\$'fleet/sub/odd\\nname: x': not found from 2023-11-14 22:13:18 UTC to 2023-11-14 22:13:22 UTC (glibc, freebsd, musl); same key as fleet/fleet007.pub" out ||
         fail "text: $(grep odd out)"
+    # Keys are checked on threads beside the reading: one made invalid
+    # past the first batches keeps its line, and one thread or two give
+    # the same report.
+    sed -i '$ s/.$/4/' fleet/fleet299.pub
+    "$keyaudit" -q -j 1 -r --from @$((s - 2)) --to @$((s + 2)) fleet >one 2>&1
+    "$keyaudit" -q -j 2 -r --from @$((s - 2)) --to @$((s + 2)) fleet >two 2>&1
+    grep -Fqx "fleet/fleet299.pub: error: not a valid key: N is even" one || fail "invalid key: $(grep 299 one)"
+    cmp -s one two || fail "-j 1 and -j 2 differ: $(diff one two | head -5)"
     "$keyaudit" -q --recover fleet/shared-a.pub fleet/shared-b.pub --from @1 --to @2 >rec 2>err
     "$keygen" -c rec >/dev/null || fail "the shared prime's key is not valid"
     [ "$(sed -n 1,2p rec | tr -d '\tAuthP\n')" \< "$(sed -n 3,4p rec | tr -d '\tAuthQ\n')" ] ||

@@ -265,6 +265,23 @@ std::vector<mpz_class> mixed(bool small)
     return keys;
 }
 
+// Past the subtrees of 1,024 leaves under the shared top, the last of
+// them a single leaf.
+std::vector<mpz_class> past_one_subtree()
+{
+    const std::size_t count = 3 * 1024 + 1;
+    const std::vector<mpz_class> p = primes(2 * count);
+    std::vector<mpz_class> keys;
+    for (std::size_t i = 0; i < count; ++i) {
+        keys.emplace_back(p[2 * i] * p[2 * i + 1]);
+    }
+    for (const std::size_t k : {511, 1024, 2047, 3072}) {
+        keys[k] = p[0] * p[2 * k + 1];
+    }
+    keys[2500] = p[201] * p[2 * 2500 + 1];
+    return keys;
+}
+
 struct fleet_case {
     const char* name;
     std::vector<mpz_class> moduli;
@@ -281,6 +298,7 @@ TEST(FindSharedPrimes, ShapesAgainstEveryPair)
         {"copies", copies(40), false},
         {"mixed", mixed(false), false},
         {"mixed with small factors", mixed(true), true},
+        {"past one subtree", past_one_subtree(), true},
     };
     for (const fleet_case& c : cases) {
         SCOPED_TRACE(c.name);
