@@ -23,6 +23,30 @@ void fail_small_factor(input& in)
     in.error = "not a valid key: N has a prime factor below " + std::to_string(keyfile::small_factor_bound);
 }
 
+// The ready inputs' N, lent to the comparison rather than copied: a
+// million keys' N are over 100 MB.
+struct lent_moduli {
+    lent_moduli(std::vector<input>& inputs, const std::vector<std::size_t>& ready)
+        : inputs_(inputs), ready_(ready), values(ready.size())
+    {
+        swap();
+    }
+    ~lent_moduli() { swap(); }
+    lent_moduli(const lent_moduli&) = delete;
+    lent_moduli& operator=(const lent_moduli&) = delete;
+
+    void swap()
+    {
+        for (std::size_t k = 0; k < ready_.size(); ++k) {
+            mpz_swap(values[k].get_mpz_t(), inputs_[ready_[k]].n.get_mpz_t());
+        }
+    }
+
+    std::vector<input>& inputs_;
+    const std::vector<std::size_t>& ready_;
+    std::vector<mpz_class> values;
+};
+
 }  // namespace
 
 void compare_keys(std::vector<input>& inputs, unsigned threads, const foundation::stop_flag& stop)
@@ -33,29 +57,15 @@ void compare_keys(std::vector<input>& inputs, unsigned threads, const foundation
             ready.push_back(i);
         }
     }
-    // Lent to the comparison rather than copied: a million keys' N are
-    // over 100 MB.
-    std::vector<mpz_class> moduli(ready.size());
-    for (std::size_t k = 0; k < ready.size(); ++k) {
-        mpz_swap(moduli[k].get_mpz_t(), inputs[ready[k]].n.get_mpz_t());
-    }
-    const auto give_back = [&] {
-        for (std::size_t k = 0; k < ready.size(); ++k) {
-            mpz_swap(moduli[k].get_mpz_t(), inputs[ready[k]].n.get_mpz_t());
-        }
-    };
     shared_prime_settings settings;
     settings.stop = &stop;
     settings.threads = threads;
     settings.small_factors = true;
     std::vector<shared_prime_result> found;
-    try {
-        found = find_shared_primes(moduli, settings);
-    } catch (...) {
-        give_back();
-        throw;
+    {
+        const lent_moduli moduli(inputs, ready);
+        found = find_shared_primes(moduli.values, settings);
     }
-    give_back();
     for (std::size_t k = 0; k < ready.size(); ++k) {
         input& in = inputs[ready[k]];
         const shared_prime_result& r = found[k];
