@@ -380,6 +380,22 @@ libcs)
     "$keyaudit" -q --libc all --exact --from @$((s - 1)) --to @$((s + 1)) *.$s >exact 2>&1
     cmp -s base2 exact || fail "--exact changed the report: $(diff base2 exact)"
     ;;
+memory-limit)
+    # Wherever memory runs out (the threads' stacks, the reading, the
+    # checks, the comparison, the search), the status says so: never 0
+    # unless every input has its "not found" line.
+    mkdir fleet && "$make_fleet" fleet 300 && rm fleet/shared-?.pub || fail "make_fleet"
+    for j in 1 2; do
+        for limit in 8000 12000 16000 20000 25000 30000; do
+            (ulimit -v $limit; exec "$keyaudit" -q -j $j --from @1 --to @2 -r fleet >out 2>err); status=$?
+            case $status in
+            0) [ "$(grep -c ': not found from ' out)" -eq 300 ] || fail "-j $j, $limit KB: status 0 with $(wc -l <out) lines" ;;
+            2) grep -q "^keyaudit: .*out of memory" err || fail "-j $j, $limit KB: status 2: $(head -3 err)" ;;
+            *) fail "-j $j, $limit KB: status $status: $(head -3 err)" ;;
+            esac
+        done
+    done
+    ;;
 fleet)
     # A folder of public keys, one old and two that share a prime, walked
     # with -r: one JSON line per key, a non-key skipped and counted.
