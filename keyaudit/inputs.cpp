@@ -1,5 +1,7 @@
 #include "keyaudit/inputs.hpp"
 
+#include "keyaudit/base2_sprp_ifma.hpp"
+#include "keyaudit/fermat_ifma.hpp"
 #include "keyaudit/old_key_file.hpp"
 #include "keyaudit/report.hpp"
 #include "keyaudit/work_queue.hpp"
@@ -317,11 +319,11 @@ struct read_key {
     std::int64_t time;                          // the file's
 };
 
-void settle(const options& o, read_key& k)
+void settle(const options& o, read_key& k, keyfile::n_primality primality)
 {
     input& in = *k.in;
     try {
-        keyfile::check_key(*k.key, in.name, keyfile::small_factors::left_to_caller);
+        keyfile::check_key(*k.key, in.name, keyfile::small_factors::left_to_caller, primality);
     } catch (const keyfile::key_error& e) {
         in.what = input::state::failed;
         in.error = "not a valid key: " + e.problem();
@@ -337,6 +339,38 @@ void settle(const options& o, read_key& k)
     in.whole = k.key->whole;
     in.n = std::move(k.key->n);
     in.what = input::state::ready;
+}
+
+// The public N that the vector kernel proves composite need no test of
+// their own: that test is most of a key's check.
+std::vector<bool> known_composite(const std::vector<read_key>& batch)
+{
+    std::vector<bool> known(batch.size(), false);
+    if (!ifma_available()) {
+        return known;
+    }
+    std::vector<const mpz_class*> n;
+    std::vector<std::size_t> at;
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        if (!batch[i].key->whole && fermat_ifma_accepts(batch[i].key->n)) {
+            n.push_back(&batch[i].key->n);
+            at.push_back(i);
+        }
+    }
+    const auto composite = std::make_unique<bool[]>(n.size());
+    fermat_composite_ifma(n.data(), n.size(), composite.get());
+    for (std::size_t j = 0; j < n.size(); ++j) {
+        known[at[j]] = composite[j];
+    }
+    return known;
+}
+
+void settle_all(const options& o, std::vector<read_key>& batch)
+{
+    const std::vector<bool> known = known_composite(batch);
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        settle(o, batch[i], known[i] ? keyfile::n_primality::known_composite : keyfile::n_primality::tested);
+    }
 }
 
 class reader {
@@ -415,7 +449,7 @@ std::vector<input> read_inputs(const options& o, const std::vector<named>& names
                                unsigned threads)
 {
     std::vector<input> inputs(names.size());
-    work_queue<read_key> checks(threads, [&o](read_key& k) { settle(o, k); });
+    work_queue<read_key> checks(threads, [&o](std::vector<read_key>& batch) { settle_all(o, batch); });
     reader read(stop, checks);
     for (std::size_t i = 0; i < names.size(); ++i) {
         inputs[i].path = names[i].path;

@@ -1,7 +1,8 @@
 #pragma once
 // Items handed from one producer to threads that handle them while it goes
-// on, in batches, with few of them waiting: checking a key read costs a
-// modular exponentiation, far more than reading its file.
+// on, a batch at a time, with few batches waiting: checking a key read
+// costs a modular exponentiation, far more than reading its file, and a
+// batch lets a vector kernel take eight at once.
 #include "foundation/stop_signals.hpp"
 
 #include <condition_variable>
@@ -22,7 +23,7 @@ class work_queue {
 public:
     // With fewer than two threads, or none that can start, the producer
     // handles its items itself, as it hands them over.
-    work_queue(unsigned threads, std::function<void(Item&)> handle) : handle_(std::move(handle))
+    work_queue(unsigned threads, std::function<void(std::vector<Item>&)> handle) : handle_(std::move(handle))
     {
         // The threads never take a stop signal: it must break the
         // producer's wait on a FIFO.
@@ -112,9 +113,7 @@ private:
     void run(std::vector<Item>& batch)
     {
         try {
-            for (Item& item : batch) {
-                handle_(item);
-            }
+            handle_(batch);
         } catch (...) {
             const std::lock_guard<std::mutex> hold(lock_);
             if (!failure_) {
@@ -132,7 +131,7 @@ private:
         }
     }
 
-    std::function<void(Item&)> handle_;
+    std::function<void(std::vector<Item>&)> handle_;
     std::vector<Item> filling_;
     std::deque<std::vector<Item>> queued_;
     std::mutex lock_;

@@ -16,6 +16,10 @@ inline constexpr int check_reps = 30;
 // caller for many keys at once.
 enum class small_factors { checked, left_to_caller };
 
+// Whether a public N's primality is tested here, or the caller has proved
+// it composite already (for many keys at once, as a Fermat test can).
+enum class n_primality { tested, known_composite };
+
 inline constexpr unsigned long small_factor_bound = 1000000;
 
 // A whole key: P and Q probable primes of 3 mod 4, of 99 or 100 digits,
@@ -23,7 +27,8 @@ inline constexpr unsigned long small_factor_bound = 1000000;
 // not a probable prime, with no prime factor below 10^6. Throws
 // key_error naming the first line of the number at fault.
 void check_key(const parsed_key& key, const std::string& name,
-               small_factors factors = small_factors::checked);
+               small_factors factors = small_factors::checked,
+               n_primality primality = n_primality::tested);
 
 // True when n has a prime factor below small_factor_bound.
 bool has_small_factor(const mpz_class& n);

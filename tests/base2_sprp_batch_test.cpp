@@ -1,11 +1,13 @@
 #include "keyaudit/base2_sprp_batch.hpp"
 #include "keyaudit/base2_sprp_ifma.hpp"
+#include "keyaudit/fermat_ifma.hpp"
 #include "testing/limb_convert.hpp"
 #include "testing/strong_base2.hpp"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -277,3 +279,41 @@ TEST(MontgomerySquareIfma, MatchesGmpWhenTheQuickCarryPassOverflows)
 }
 
 }  // namespace
+
+// The Fermat test of public moduli: products of two primes of 327 to 333
+// bits (every size of N a key holds), primes, and 2^659 - 1, composite yet
+// a Fermat pseudoprime to base 2, in groups not a multiple of eight.
+TEST(FermatIfma, AgreesWithGmpOnEveryModulus)
+{
+    if (!keyaudit::ifma_available()) {
+        GTEST_SKIP() << "no AVX-512 IFMA on this processor";
+    }
+    gmp_randclass random(gmp_randinit_mt);
+    random.seed(2016);
+    const auto prime = [&random](unsigned bits) {
+        mpz_class p = random.get_z_bits(bits) | power_of_two(bits - 1);
+        mpz_nextprime(p.get_mpz_t(), p.get_mpz_t());
+        return p;
+    };
+    std::vector<mpz_class> moduli;
+    for (unsigned k = 0; k < 60; ++k) {
+        moduli.push_back(k % 7 == 3 ? prime(650 + k % 15) : mpz_class(prime(327 + k % 7) * prime(327 + k % 5)));
+    }
+    moduli.push_back(power_of_two(659) - 1);
+    moduli.push_back(power_of_two(671) + 1 + 2 * random.get_z_bits(600));
+    for (const std::size_t count : {std::size_t{1}, std::size_t{13}, moduli.size()}) {
+        std::vector<const mpz_class*> n;
+        for (std::size_t i = 0; i < count; ++i) {
+            n.push_back(&moduli[moduli.size() - count + i]);
+        }
+        const auto composite = std::make_unique<bool[]>(count);
+        keyaudit::fermat_composite_ifma(n.data(), count, composite.get());
+        for (std::size_t i = 0; i < count; ++i) {
+            ASSERT_TRUE(keyaudit::fermat_ifma_accepts(*n[i])) << i;
+            mpz_class r;
+            mpz_powm(r.get_mpz_t(), mpz_class(2).get_mpz_t(), mpz_class(*n[i] - 1).get_mpz_t(),
+                     n[i]->get_mpz_t());
+            EXPECT_EQ(composite[i], r != 1) << count << " " << i;
+        }
+    }
+}
