@@ -6,6 +6,7 @@
 #include "keyaudit/shared_primes.hpp"
 #include "keyfile/key_check.hpp"
 #include "keyaudit/base2_sprp_ifma.hpp"
+#include "keyaudit/fermat_ifma.hpp"
 #include "keygen/blum_prime.hpp"
 #include "keygen/generate_key.hpp"
 #include "primes/primes.hpp"
@@ -355,6 +356,52 @@ const bool million_registered = [] {
     return true;
 }();
 
+// The test that a public N is not prime, as keyaudit checks each key it
+// reads: GMP's alone, and the Fermat test on IFMA that spares it.
+const std::vector<mpz_class>& public_moduli()
+{
+    static const std::vector<mpz_class> n = make_fleet(shape::distinct, 1024);
+    return n;
+}
+
+void count_moduli(benchmark::State& state)
+{
+    state.counters["per_second"] = benchmark::Counter(
+        static_cast<double>(state.iterations() * public_moduli().size()), benchmark::Counter::kIsRate);
+}
+
+void n_not_prime_gmp(benchmark::State& state)
+{
+    for (auto _ : state) {
+        int primes = 0;
+        for (const mpz_class& n : public_moduli()) {
+            primes += mpz_probab_prime_p(n.get_mpz_t(), keyfile::check_reps);
+        }
+        benchmark::DoNotOptimize(primes);
+    }
+    count_moduli(state);
+}
+
+void n_not_prime_ifma(benchmark::State& state)
+{
+    if (!keyaudit::ifma_available()) {
+        state.SkipWithError("no AVX-512 IFMA on this processor");
+        return;
+    }
+    std::vector<const mpz_class*> n;
+    for (const mpz_class& m : public_moduli()) {
+        n.push_back(&m);
+    }
+    const auto composite = std::make_unique<bool[]>(n.size());
+    for (auto _ : state) {
+        keyaudit::fermat_composite_ifma(n.data(), n.size(), composite.get());
+        benchmark::DoNotOptimize(composite.get());
+    }
+    count_moduli(state);
+}
+
+BENCHMARK(n_not_prime_gmp);
+BENCHMARK(n_not_prime_ifma);
 BENCHMARK_CAPTURE(sprp_single, portable, primes::sprp_arithmetic::portable);
 BENCHMARK_CAPTURE(sprp_single, adx, primes::sprp_arithmetic::adx);
 BENCHMARK_CAPTURE(sprp_ifma, lanes_8, keyaudit::ifma_lanes);

@@ -433,9 +433,37 @@ PY
     # past the first batches keeps its line, and one thread or two give
     # the same report.
     sed -i '$ s/.$/4/' fleet/fleet299.pub
+    # A prime N and 2^653 - 1 (composite, yet 2 to the N - 1 is 1 modulo
+    # it) in the lanes of the vector test: GMP has the last word on both.
+    python3 - fleet/fleet150.pub fleet/fleet151.pub <<'PY' || fail "prime N"
+import sys
+def probable_prime(n):
+    d, s = n - 1, 0
+    while d % 2 == 0:
+        d, s = d // 2, s + 1
+    for a in (2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37):
+        x = pow(a, d, n)
+        if x in (1, n - 1):
+            continue
+        if all(pow(x, 2 ** r, n) != n - 1 for r in range(1, s)):
+            return False
+    return True
+def write(path, n):
+    digits = str(n)
+    with open(path, "w") as f:
+        for i in range(0, len(digits), 50):
+            f.write("\tAuthN\t\t" + digits[i:i + 50] + "\n")
+n = 10 ** 199 + 1
+while not probable_prime(n):
+    n += 2
+write(sys.argv[1], n)
+write(sys.argv[2], 2 ** 653 - 1)
+PY
     "$keyaudit" -q -j 1 -r --from @$((s - 2)) --to @$((s + 2)) fleet >one 2>&1
     "$keyaudit" -q -j 2 -r --from @$((s - 2)) --to @$((s + 2)) fleet >two 2>&1
     grep -Fqx "fleet/fleet299.pub: error: not a valid key: N is even" one || fail "invalid key: $(grep 299 one)"
+    grep -Fqx "fleet/fleet150.pub: error: not a valid key: N is prime" one || fail "prime N: $(grep 150 one)"
+    grep -Eq "^fleet/fleet151.pub: not found " one || fail "pseudoprime N: $(grep 151 one)"
     cmp -s one two || fail "-j 1 and -j 2 differ: $(diff one two | head -5)"
     "$keyaudit" -q --recover fleet/shared-a.pub fleet/shared-b.pub --from @1 --to @2 >rec 2>err
     "$keygen" -c rec >/dev/null || fail "the shared prime's key is not valid"
