@@ -312,6 +312,18 @@ private:
 
 using identity = std::pair<dev_t, ino_t>;
 
+void fail(input& in, const std::string& why)
+{
+    in.what = input::state::failed;
+    in.error = why;
+}
+
+void skip(input& in, const std::string& why)
+{
+    in.what = input::state::skipped;
+    in.error = why;
+}
+
 // A key read, to be checked as keygen -c checks it.
 struct read_key {
     input* in;
@@ -325,15 +337,13 @@ void settle(const options& o, read_key& k, keyfile::n_primality primality)
     try {
         keyfile::check_key(*k.key, in.name, keyfile::small_factors::left_to_caller, primality);
     } catch (const keyfile::key_error& e) {
-        in.what = input::state::failed;
-        in.error = "not a valid key: " + e.problem();
+        fail(in, "not a valid key: " + e.problem());
         return;
     }
     try {
         in.seeds = window_for(o, k.time);
     } catch (const std::range_error& e) {
-        in.what = input::state::failed;
-        in.error = e.what();
+        fail(in, e.what());
         return;
     }
     in.whole = k.key->whole;
@@ -416,17 +426,6 @@ public:
     }
 
 private:
-    static void fail(input& in, const std::string& why)
-    {
-        in.what = input::state::failed;
-        in.error = why;
-    }
-    static void skip(input& in, const std::string& why)
-    {
-        in.what = input::state::skipped;
-        in.error = why;
-    }
-
     void read_as_key(const named& what, int fd, const struct stat& st, input& in)
     {
         read_key k{&in, std::make_unique<keyfile::parsed_key>(), st.st_mtime};

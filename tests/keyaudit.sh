@@ -18,6 +18,27 @@ $(cat "$2")"
 # The AuthN lines of the number N.
 public_of() { python3 -c 'import sys; n = sys.argv[1]; print("".join("\tAuthN\t\t%s\n" % n[i:i + 50] for i in range(0, len(n), 50)), end="")' "$1"; }
 n_of() { grep AuthN "$1" | tr -d '\tAuthN\n'; }
+# The first probable prime from the value of a Python expression on.
+next_prime() {
+    python3 - "$1" <<'PY'
+import sys
+def probable(m):
+    d, r = m - 1, 0
+    while d % 2 == 0:
+        d, r = d // 2, r + 1
+    for a in (2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37):
+        x = pow(a, d, m)
+        if x in (1, m - 1):
+            continue
+        if all(pow(x, 2 ** i, m) != m - 1 for i in range(1, r)):
+            return False
+    return True
+n = eval(sys.argv[1])
+while not probable(n):
+    n += 1
+print(n)
+PY
+}
 # The search as an unprivileged user, who cannot read what root can.
 as_user() {
     chmod 755 "$work"
@@ -167,26 +188,9 @@ invalid)
         grep -q "^key: COMPROMISED: made at" out || fail "status $status: $(cat out)"
     [ "$status" -eq 1 ] && [ ! -s rec ] || fail "status $status, recovered: $(cat rec)"
     # A shared factor of a modulus of three primes makes no key to recover.
-    read -r three other < <(python3 - <<'PY'
-def prime(n):
-    def probable(m):
-        d, r = m - 1, 0
-        while d % 2 == 0:
-            d, r = d // 2, r + 1
-        for a in (2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37):
-            x = pow(a, d, m)
-            if x in (1, m - 1):
-                continue
-            if all(pow(x, 2 ** i, m) != m - 1 for i in range(1, r)):
-                return False
-        return True
-    while not probable(n):
-        n += 1
-    return n
-t = prime(3 * 10**48)
-print(prime(10**75) * prime(3 * 10**74) * t, t * prime(10**150))
-PY
-)
+    t=$(next_prime "3 * 10**48")
+    three=$(python3 -c "print($(next_prime "10**75") * $(next_prime "3 * 10**74") * $t)")
+    other=$(python3 -c "print($t * $(next_prime "10**150"))")
     public_of "$three" >three && public_of "$other" >other
     "$keyaudit" -q --recover "${window[@]}" three other >rec 2>out; status=$?
     [ "$status" -eq 1 ] && [ ! -s rec ] && grep -q "^keyaudit: cannot recover three: not a key of two primes: P has" out ||
@@ -435,30 +439,8 @@ PY
     sed -i '$ s/.$/4/' fleet/fleet299.pub
     # A prime N and 2^653 - 1 (composite, yet 2 to the N - 1 is 1 modulo
     # it) in the lanes of the vector test: GMP has the last word on both.
-    python3 - fleet/fleet150.pub fleet/fleet151.pub <<'PY' || fail "prime N"
-import sys
-def probable_prime(n):
-    d, s = n - 1, 0
-    while d % 2 == 0:
-        d, s = d // 2, s + 1
-    for a in (2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37):
-        x = pow(a, d, n)
-        if x in (1, n - 1):
-            continue
-        if all(pow(x, 2 ** r, n) != n - 1 for r in range(1, s)):
-            return False
-    return True
-def write(path, n):
-    digits = str(n)
-    with open(path, "w") as f:
-        for i in range(0, len(digits), 50):
-            f.write("\tAuthN\t\t" + digits[i:i + 50] + "\n")
-n = 10 ** 199 + 1
-while not probable_prime(n):
-    n += 2
-write(sys.argv[1], n)
-write(sys.argv[2], 2 ** 653 - 1)
-PY
+    public_of "$(next_prime "10**199")" >fleet/fleet150.pub
+    public_of "$(python3 -c 'print(2**653 - 1)')" >fleet/fleet151.pub
     "$keyaudit" -q -j 1 -r --from @$((s - 2)) --to @$((s + 2)) fleet >one 2>&1
     "$keyaudit" -q -j 2 -r --from @$((s - 2)) --to @$((s + 2)) fleet >two 2>&1
     grep -Fqx "fleet/fleet299.pub: error: not a valid key: N is even" one || fail "invalid key: $(grep 299 one)"
