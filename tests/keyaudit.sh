@@ -18,23 +18,14 @@ $(cat "$2")"
 # The AuthN lines of the number N.
 public_of() { python3 -c 'import sys; n = sys.argv[1]; print("".join("\tAuthN\t\t%s\n" % n[i:i + 50] for i in range(0, len(n), 50)), end="")' "$1"; }
 n_of() { grep AuthN "$1" | tr -d '\tAuthN\n'; }
-# The first probable prime from the value of a Python expression on.
+# The first probable prime from the value of a Python expression on, by
+# the Miller-Rabin test of doc/entropy.py.
 next_prime() {
-    python3 - "$1" <<'PY'
+    PYTHONPATH="$(dirname "$0")/../doc" python3 - "$1" <<'PY'
 import sys
-def probable(m):
-    d, r = m - 1, 0
-    while d % 2 == 0:
-        d, r = d // 2, r + 1
-    for a in (2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37):
-        x = pow(a, d, m)
-        if x in (1, m - 1):
-            continue
-        if all(pow(x, 2 ** i, m) != m - 1 for i in range(1, r)):
-            return False
-    return True
+from entropy import is_probable_prime
 n = eval(sys.argv[1])
-while not probable(n):
+while not is_probable_prime(n):
     n += 1
 print(n)
 PY
