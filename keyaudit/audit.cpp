@@ -1,7 +1,6 @@
 #include "keyaudit/audit.hpp"
 
 #include "foundation/secure_memory.hpp"
-#include "primes/primes.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -23,43 +22,6 @@ namespace {
 // that threads rarely meet at the counter and the base-2 tests of its
 // streams fill the batches.
 constexpr std::uint64_t block_seeds = 64;
-
-using any_stream = std::variant<table_stream, lcg64_stream, lcg48_stream>;
-
-any_stream make_stream(libc which, std::uint32_t seed)
-{
-    switch (which) {
-    case libc::newlib:
-        return any_stream(std::in_place_type<lcg64_stream>, seed);
-    case libc::bionic:
-        return any_stream(std::in_place_type<lcg48_stream>, seed);
-    default:
-        return any_stream(std::in_place_type<table_stream>, which, seed);
-    }
-}
-
-// A stream of one C library after srandom(seed), as the search draws it.
-class replay final : public value_stream {
-public:
-    replay(libc which, std::uint32_t seed) : stream_(make_stream(which, seed)) {}
-
-    void fill(std::uint32_t* out, std::size_t count) override
-    {
-        std::visit(
-            [out, count](auto& s) {
-                for (std::size_t i = 0; i < count; ++i) {
-                    out[i] = s.next();
-                }
-            },
-            stream_);
-    }
-
-    search_stream& search() { return search_; }
-
-private:
-    any_stream stream_;
-    search_stream search_{*this};
-};
 
 bool holds(const window& w, std::uint32_t seed) { return seed >= w.first && seed <= w.last; }
 
@@ -121,53 +83,31 @@ std::uint32_t audit::seed_at(std::uint64_t index) const
     return static_cast<std::uint32_t>(windows_[k].first + (index - starts_[k]));
 }
 
-namespace {
 
-// A key's P and Q, found by the base-2 test alone, pass GMP's too before
-// they count.
-bool confirmed(const search_settings& settings, const mpz_class& p, const mpz_class& q)
+replays audit::streams_of(std::uint64_t block) const
 {
-    return settings.check == prime_check::exact ||
-           (mpz_probab_prime_p(p.get_mpz_t(), primes::primality_reps) != 0 &&
-            mpz_probab_prime_p(q.get_mpz_t(), primes::primality_reps) != 0);
-}
-
-}  // namespace
-
-// A block's streams, one a seed and library, with where each came from.
-struct audit::block_streams {
-    std::vector<std::unique_ptr<replay>> streams;
-    std::vector<search_stream*> searches;
-    std::vector<std::pair<std::uint32_t, libc>> origin;
-};
-
-audit::block_streams audit::streams_of(std::uint64_t block) const
-{
-    block_streams b;
+    replays b;
     const std::uint64_t first = block * block_seeds;
     const std::uint64_t end = std::min(total_, first + block_seeds);
     for (std::uint64_t i = first; i < end; ++i) {
         for (const libc which : settings_.libcs) {
-            b.streams.push_back(std::make_unique<replay>(which, seed_at(i)));
-            b.searches.push_back(&b.streams.back()->search());
-            b.origin.emplace_back(seed_at(i), which);
+            b.add(seed_at(i), which);
         }
     }
     return b;
 }
 
 // Many keys: every stream's Q is made and N = P*Q looked up.
-std::vector<audit::hit> audit::look_up(block_streams& b, const std::vector<mpz_class>& p) const
+std::vector<audit::hit> audit::look_up(replays& b, const std::vector<mpz_class>& p) const
 {
     std::vector<hit> hits;
-    std::vector<mpz_class> q(b.streams.size());
-    find_blum_primes(b.searches, q, settings_.check);
+    const std::vector<mpz_class> q = next_primes(b, settings_.check);
     for (std::size_t k = 0; k < b.streams.size(); ++k) {
         const mpz_class n = p[k] * q[k];
         const auto [from, to] = by_low_limb_.equal_range(mpz_getlimbn(n.get_mpz_t(), 0));
         for (auto it = from; it != to; ++it) {
             const suspect& key = suspects_[it->second];
-            if (key.n == n && holds(key.seeds, b.origin[k].first) && confirmed(settings_, p[k], q[k])) {
+            if (key.n == n && holds(key.seeds, b.origin[k].first) && confirmed(settings_.check, p[k], q[k])) {
                 hits.push_back({it->second, b.origin[k].first, b.origin[k].second});
             }
         }
@@ -177,7 +117,7 @@ std::vector<audit::hit> audit::look_up(block_streams& b, const std::vector<mpz_c
 
 // Few keys: each P is tried against each N whose window holds its seed, Q
 // made only for a P that divides one.
-std::vector<audit::hit> audit::try_each(block_streams& b, const std::vector<mpz_class>& p) const
+std::vector<audit::hit> audit::try_each(replays& b, const std::vector<mpz_class>& p) const
 {
     std::vector<hit> hits;
     for (std::size_t k = 0; k < b.streams.size(); ++k) {
@@ -192,7 +132,7 @@ std::vector<audit::hit> audit::try_each(block_streams& b, const std::vector<mpz_
                 search_stream* const one[] = {b.searches[k]};
                 find_blum_primes(one, std::span(&q, 1), settings_.check);
             }
-            if (p[k] * q == key.n && confirmed(settings_, p[k], q)) {
+            if (p[k] * q == key.n && confirmed(settings_.check, p[k], q)) {
                 hits.push_back({j, b.origin[k].first, b.origin[k].second});
             }
         }
@@ -203,9 +143,8 @@ std::vector<audit::hit> audit::try_each(block_streams& b, const std::vector<mpz_
 // The keys proven among a block's streams.
 std::vector<audit::hit> audit::check_block(std::uint64_t block) const
 {
-    block_streams b = streams_of(block);
-    std::vector<mpz_class> p(b.streams.size());
-    find_blum_primes(b.searches, p, settings_.check);
+    replays b = streams_of(block);
+    const std::vector<mpz_class> p = next_primes(b, settings_.check);
     return suspects_.size() >= settings_.lookup_from ? look_up(b, p) : try_each(b, p);
 }
 

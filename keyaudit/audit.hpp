@@ -6,6 +6,7 @@
 // many keys, each stream's whole key is made and N looked up instead.
 #include "keyaudit/batch_search.hpp"
 #include "keyaudit/libc_stream.hpp"
+#include "keyaudit/replay.hpp"
 #include "keyaudit/seed_window.hpp"
 
 #include <gmpxx.h>
@@ -74,10 +75,9 @@ private:
     void work(shared& s, const std::atomic<int>& stop);
     void wait_and_publish(shared& s, const std::function<void(const progress&)>& show,
                           const std::function<void(std::size_t)>& found);
-    struct block_streams;
-    block_streams streams_of(std::uint64_t block) const;
-    std::vector<hit> look_up(block_streams& b, const std::vector<mpz_class>& p) const;
-    std::vector<hit> try_each(block_streams& b, const std::vector<mpz_class>& p) const;
+    replays streams_of(std::uint64_t block) const;
+    std::vector<hit> look_up(replays& b, const std::vector<mpz_class>& p) const;
+    std::vector<hit> try_each(replays& b, const std::vector<mpz_class>& p) const;
     std::vector<hit> check_block(std::uint64_t block) const;
     static std::vector<std::thread> start_workers(shared& s, unsigned threads, const std::function<void()>& worker);
     void publish(shared& s, const std::function<void(std::size_t)>& found);

@@ -265,6 +265,9 @@ std::string period(std::int64_t first, std::int64_t last) { return "from " + utc
 // no second a seed can be.
 window window_for(const options& o, std::int64_t time)
 {
+    if (!o.indexes.empty()) {
+        return {0, static_cast<std::uint32_t>(last_seed)};  // the indexes say what is covered
+    }
     const std::int64_t before = std::int64_t{86400} * o.days.value_or(1);
     const std::int64_t first = o.from ? *o.from : time - before;
     const std::int64_t last = o.to ? *o.to : time;

@@ -11,8 +11,12 @@ int main(int argc, char** argv)
         // A reader that goes away is a failed write, not the end of the
         // audit: the status must still tell of a compromised key.
         (void)std::signal(SIGPIPE, SIG_IGN);
-        foundation::own_stop_signals(foundation::stop_policy::note, stop);
+        const keyaudit::options o = keyaudit::parse_options(count, words);
+        // An index half made is worth nothing: a stop ends the run, and
+        // the file it was writing with it.
+        const bool indexing = o.action == keyaudit::verb::make_index || o.action == keyaudit::verb::merge_index;
+        foundation::own_stop_signals(indexing ? foundation::stop_policy::end_run : foundation::stop_policy::note, stop);
         foundation::stop_breaks_calls(true);
-        return keyaudit::run(keyaudit::parse_options(count, words), stop);
+        return keyaudit::run(o, stop);
     });
 }

@@ -22,6 +22,9 @@ enum long_only {
     files_from_option,
     json_option,
     resume_option,
+    index_option,
+    make_index_option,
+    merge_index_option,
 };
 
 const foundation::option_spec option_table[] = {
@@ -54,6 +57,15 @@ const foundation::option_spec option_table[] = {
     {resume_option, "resume", "@S[,@SEED...]",
      "go on from where a stopped run left off, as its\n"
      "last words say"},
+    {index_option, "index", "INDEX",
+     "look the keys up in INDEX (again for more) instead\n"
+     "of replaying a window; not with --from, --to, --days"},
+    {make_index_option, "make-index", "INDEX",
+     "write to INDEX every key made from --from to --to,\n"
+     "no FILE"},
+    {merge_index_option, "merge-index", "INDEX",
+     "join the indexes given as FILE, of windows that\n"
+     "follow one another, into INDEX"},
     {'j', "jobs", "N", "check, compare and search with N threads\n(default: every processor)"},
     {'q', "quiet", nullptr, "no progress line"},
     {'h', "help", nullptr, "print this help and exit"},
@@ -114,13 +126,71 @@ resume_point resume_at(const std::string& text)
     }
 }
 
+// What only an audit takes, named for the message; nullptr: none given.
+const char* audit_option_given(const options& o)
+{
+    return o.recover ? "--recover"
+         : o.recursive ? "-r"
+         : o.files_from ? "--files-from"
+         : o.json ? "--json"
+         : o.days ? "--days"
+         : o.resume ? "--resume"
+         : !o.indexes.empty() ? "--index"
+         : !o.output.empty() ? "-o"
+         : o.null_separated ? "-0"
+                            : nullptr;
+}
+
+void check_index_verb(const options& o)
+{
+    const char* verb_name = o.action == verb::make_index ? "--make-index" : "--merge-index";
+    if (const char* other = audit_option_given(o); other != nullptr) {
+        throw usage_error(std::string(other) + " does not go with " + verb_name);
+    }
+    if (o.action == verb::make_index) {
+        if (!o.files.empty()) {
+            throw usage_error("unexpected argument: " + o.files.front());
+        }
+        if (!o.from || !o.to) {
+            throw usage_error("--make-index needs --from and --to");
+        }
+        if (*o.from > *o.to) {
+            throw usage_error("--from is after --to");
+        }
+        return;
+    }
+    if (o.from || o.to || o.libcs_given || o.exact) {
+        throw usage_error("--merge-index takes the windows and streams of its indexes");
+    }
+    if (o.files.empty()) {
+        throw usage_error("no index to merge");
+    }
+}
+
+void check_index_audit(const options& o)
+{
+    if (o.from || o.to || o.days || o.resume) {
+        throw usage_error("--index covers what it covers: no --from, --to, --days or --resume");
+    }
+    if (o.libcs_given) {
+        throw usage_error("--index holds its own streams: no --libc");
+    }
+}
+
 void check_combination(const options& o)
 {
-    if (o.action != verb::audit) {
+    if (o.action == verb::help || o.action == verb::version) {
         if (!o.files.empty()) {
             throw usage_error("unexpected argument: " + o.files.front());
         }
         return;
+    }
+    if (o.action != verb::audit) {
+        check_index_verb(o);
+        return;
+    }
+    if (!o.indexes.empty()) {
+        check_index_audit(o);
     }
     if (o.files.empty() && !o.files_from) {
         throw usage_error("no key to audit");
@@ -141,7 +211,7 @@ void check_combination(const options& o)
     if (reads_standard_input && o.files_from == "-") {
         throw usage_error("standard input cannot be both a key and the list");
     }
-    if (reads_standard_input && !(o.from && o.to)) {
+    if (reads_standard_input && !(o.from && o.to) && o.indexes.empty()) {
         throw usage_error("standard input has no time: give --from and --to");
     }
 }
@@ -154,6 +224,11 @@ const foundation::program program{
     "usage: keyaudit [-qr] [-j N] [--json] [--libc NAMES] [--exact]\n"
     "                [--from WHEN] [--to WHEN | --days N] [--files-from LIST [-0]]\n"
     "                [--recover [-o FILE]] [--resume @S[,@SEED...]] FILE...\n"
+    "       keyaudit --index INDEX... [-qr] [-j N] [--json] [--files-from LIST [-0]]\n"
+    "                [--recover [-o FILE]] FILE...\n"
+    "       keyaudit --make-index INDEX --from WHEN --to WHEN [-q] [-j N] [--libc NAMES]\n"
+    "                [--exact]\n"
+    "       keyaudit --merge-index INDEX SHARD...\n"
     "       keyaudit -h | -V\n",
     "Find the keys that keygen's clock-seeded predecessor made, by replaying\n"
     "its random stream for every second of a window, and recover them.\n"
@@ -184,6 +259,7 @@ bool take_search_option(options& o, int id, const char* arg)
         return true;
     case libc_option:
         o.libcs = libcs(arg);
+        o.libcs_given = true;
         return true;
     case exact_option:
         o.exact = true;
@@ -193,9 +269,17 @@ bool take_search_option(options& o, int id, const char* arg)
     }
 }
 
-void take_option(options& o, int id, const char* arg)
+void take_option(options& o, int id, const char* arg, foundation::verb_choice<verb>& action)
 {
     switch (id) {
+    case index_option:
+        o.indexes.emplace_back(arg);
+        break;
+    case make_index_option:
+    case merge_index_option:
+        action.choose(id == make_index_option ? verb::make_index : verb::merge_index);
+        o.index_out = foundation::output_name(arg);
+        break;
     case recover_option:
         o.recover = true;
         break;
@@ -228,12 +312,13 @@ void take_option(options& o, int id, const char* arg)
 options parse_options(int argc, char** argv)
 {
     options o;
-    o.files = foundation::parse_verbs<verb>(program, argc, argv, o.action, "only one of -h and -V may be given",
-                                            [&o](int id, const char* arg, foundation::verb_choice<verb>&) {
-                                                if (!take_search_option(o, id, arg)) {
-                                                    take_option(o, id, arg);
-                                                }
-                                            });
+    o.files = foundation::parse_verbs<verb>(
+        program, argc, argv, o.action, "only one of -h, -V, --make-index and --merge-index may be given",
+        [&o](int id, const char* arg, foundation::verb_choice<verb>& action) {
+            if (!take_search_option(o, id, arg)) {
+                take_option(o, id, arg, action);
+            }
+        });
     check_combination(o);
     return o;
 }

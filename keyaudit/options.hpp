@@ -10,7 +10,7 @@
 
 namespace keyaudit {
 
-enum class verb { audit, help, version };
+enum class verb { audit, make_index, merge_index, help, version };
 
 // Where an earlier run that a signal stopped left its search: every window
 // starts at first, and the seeds at which it found keys are searched again.
@@ -35,7 +35,10 @@ struct options {
     bool json = false;
     std::string output;  // where --recover writes; "": standard output
     std::optional<resume_point> resume;
-    std::vector<std::string> files;
+    std::vector<std::string> indexes;  // looked up instead of replaying
+    std::string index_out;             // what --make-index or --merge-index writes
+    bool libcs_given = false;
+    std::vector<std::string> files;    // for --merge-index, its shards
 };
 
 // Its name, options, help and teardown.

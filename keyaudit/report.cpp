@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <iterator>
 #include <string_view>
 #include <cstdio>
 
@@ -40,6 +41,64 @@ searched how_far(const suspect& key, const search_end& end)
     return {std::nullopt, true};
 }
 
+// Per stream, the seconds the indexes cover, joined; streams that cover
+// the same seconds go together, in the order of reports.
+struct covered {
+    std::vector<window> seconds;
+    std::vector<libc> libcs;
+};
+
+bool same_windows(const std::vector<window>& a, const std::vector<window>& b)
+{
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](const window& x, const window& y) { return x.first == y.first && x.last == y.last; });
+}
+
+std::vector<covered> coverage(const std::vector<index_shape>& indexes)
+{
+    std::vector<covered> parts;
+    for (const libc which : all_libcs) {
+        std::vector<window> seconds;
+        for (const index_shape& s : indexes) {
+            if (std::find(s.libcs.begin(), s.libcs.end(), which) != s.libcs.end()) {
+                seconds.push_back(s.seeds);
+            }
+        }
+        if (seconds.empty()) {
+            continue;
+        }
+        seconds = join_windows(seconds);
+        const auto same = std::find_if(parts.begin(), parts.end(),
+                                       [&seconds](const covered& c) { return same_windows(c.seconds, seconds); });
+        if (same != parts.end()) {
+            same->libcs.push_back(which);
+        } else {
+            parts.push_back({seconds, {which}});
+        }
+    }
+    return parts;
+}
+
+// "from A to B (glibc, musl) and from C to D (newlib)"
+std::string coverage_text(const std::vector<index_shape>& indexes)
+{
+    std::string text;
+    for (const covered& part : coverage(indexes)) {
+        for (const window& w : part.seconds) {
+            text += (text.empty() ? "" : " and ") + std::string("from ") + utc_text(w.first) + " to " + utc_text(w.last);
+        }
+        text += " (" + libc_names(part.libcs, ", ") + ")";
+    }
+    return text;
+}
+
+std::vector<std::string> names_of(const std::vector<libc>& libcs)
+{
+    std::vector<std::string> names(libcs.size());
+    std::transform(libcs.begin(), libcs.end(), names.begin(), [](libc which) { return std::string(libc_name(which)); });
+    return names;
+}
+
 std::string search_text(const suspect& key, const search_end& end)
 {
     if (key.made_at) {
@@ -52,6 +111,9 @@ std::string search_text(const suspect& key, const search_end& end)
     }
     if (!s.part) {
         return "not searched (interrupted)";
+    }
+    if (!end.indexes.empty()) {
+        return "not found in the index " + coverage_text(end.indexes);
     }
     return "not found from " + utc_text(s.part->first) + " to " + utc_text(s.part->last) + " (" +
            libc_names(end.libcs, ", ") + ")" + (s.interrupted ? " (interrupted)" : "");
@@ -91,6 +153,27 @@ json file_names(const std::vector<input>& inputs, const std::vector<std::size_t>
     return files;
 }
 
+// As a replay's fields when the indexes cover one window; each part of
+// what they cover in "coverage" always.
+void index_fields(json& line, const std::vector<index_shape>& indexes)
+{
+    const std::vector<covered> parts = coverage(indexes);
+    if (parts.size() == 1 && parts.front().seconds.size() == 1) {
+        line["from"] = utc_text(parts.front().seconds.front().first, iso_time);
+        line["to"] = utc_text(parts.front().seconds.front().last, iso_time);
+        line["libcs"] = names_of(parts.front().libcs);
+    }
+    json all = json::array();
+    for (const covered& part : parts) {
+        std::transform(part.seconds.begin(), part.seconds.end(), std::back_inserter(all), [&part](const window& w) {
+            return json{{"from", utc_text(w.first, iso_time)}, {"to", utc_text(w.last, iso_time)},
+                        {"libcs", names_of(part.libcs)}};
+        });
+    }
+    line["index"] = true;
+    line["coverage"] = all;
+}
+
 void search_fields(json& line, const suspect& key, const search_end& end)
 {
     if (key.made_at) {
@@ -107,14 +190,15 @@ void search_fields(json& line, const suspect& key, const search_end& end)
     if (failed) {
         line["error"] = "not searched to the end: " + end.failure;
     }
-    if (s.part) {
-        line["from"] = utc_text(s.part->first, iso_time);
-        line["to"] = utc_text(s.part->last, iso_time);
+    if (!end.indexes.empty() && s.part) {
+        index_fields(line, end.indexes);
+    } else {
+        if (s.part) {
+            line["from"] = utc_text(s.part->first, iso_time);
+            line["to"] = utc_text(s.part->last, iso_time);
+        }
+        line["libcs"] = names_of(end.libcs);
     }
-    std::vector<std::string> libcs(end.libcs.size());
-    std::transform(end.libcs.begin(), end.libcs.end(), libcs.begin(),
-                   [](libc which) { return std::string(libc_name(which)); });
-    line["libcs"] = libcs;
     if (s.interrupted && !failed) {
         line["interrupted"] = true;
     }

@@ -3,6 +3,7 @@
 // object for a script.
 #include "keyaudit/audit.hpp"
 #include "keyaudit/inputs.hpp"
+#include "keyaudit/key_index.hpp"
 
 #include <optional>
 #include <string>
@@ -16,6 +17,7 @@ struct search_end {
     std::optional<std::uint32_t> through;  // every seed up to it searched
     bool stopped = false;                  // by a signal, before its end
     std::string failure;                   // why it could not go on, if it could not
+    std::vector<index_shape> indexes;      // looked up instead of a replay, if any
 };
 
 // Input i's line, without its line feed; key is its search, if it had one.

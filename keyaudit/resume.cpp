@@ -53,6 +53,9 @@ std::string resume_command(const options& o, std::optional<std::uint32_t> next, 
     if (o.libcs != default_libcs()) {
         c.option("--libc", libc_names(o.libcs, ","));
     }
+    for (const std::string& index : o.indexes) {
+        c.option("--index", index);
+    }
     if (o.from) {
         c.option("--from", at(*o.from));
     }

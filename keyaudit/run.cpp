@@ -4,6 +4,7 @@
 #include "foundation/output.hpp"
 #include "keyaudit/audit.hpp"
 #include "keyaudit/compare.hpp"
+#include "keyaudit/index_lookup.hpp"
 #include "keyaudit/inputs.hpp"
 #include "keyaudit/outcome.hpp"
 #include "keyaudit/progress.hpp"
@@ -15,6 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -69,6 +71,9 @@ public:
 
     int run()
     {
+        // A damaged index ends the run before any key is read, let alone
+        // said not to be in it.
+        open_indexes();
         read();
         compare();
         report_known();
@@ -79,6 +84,14 @@ public:
     }
 
 private:
+    void open_indexes()
+    {
+        for (const std::string& name : o_.indexes) {
+            indexes_.push_back(std::make_unique<index_file>(name));
+            end_.indexes.push_back(indexes_.back()->shape());
+        }
+    }
+
     void note_stop()
     {
         if (stopped_by_ == 0) {
@@ -171,11 +184,26 @@ private:
         return s;
     }
 
+    // Throws unusable_index, to end the run, for a block found damaged.
+    void search_indexes()
+    {
+        const bool finished = look_up_keys(indexes_, suspects_, settings().check, thread_count(o_), stop_,
+                                           [this](std::size_t k) { settle(input_of_[k]); });
+        if (!finished) {
+            note_stop();
+            end_.stopped = true;
+        }
+    }
+
     void search()
     {
         if (stopped_by_ != 0) {
             end_.stopped = true;
             end_.through = searched_before();
+            return;
+        }
+        if (!indexes_.empty()) {
+            search_indexes();
             return;
         }
         audit finder(suspects_, settings());
@@ -330,6 +358,7 @@ private:
     const foundation::stop_flag& stop_;
     report_writer writer_;
     const recovery recover_;
+    std::vector<std::unique_ptr<index_file>> indexes_;
     std::vector<input> inputs_;
     std::vector<bool> settled_;
     std::vector<std::optional<std::size_t>> suspect_of_;

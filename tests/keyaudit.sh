@@ -462,7 +462,10 @@ early)
     ;;
 usage)
     for args in "" "-" "--from @1 -" "--from yesterday key" "--to @4294967296 key" \
-                "--from 2023-02-30 key" "--from @5 --to @4 key" "-o x key" "-0 key" "--days 0 key" "--days 2 --from @1 key" "--days 1 --from @1 key" "--resume 5 key" "--libc uclibc key" "--libc glibc, key"; do
+                "--from 2023-02-30 key" "--from @5 --to @4 key" "-o x key" "-0 key" "--days 0 key" "--days 2 --from @1 key" "--days 1 --from @1 key" "--resume 5 key" "--libc uclibc key" "--libc glibc, key" \
+                "--index i --from @1 key" "--index i --days 2 key" "--index i --libc musl key" "--index i --resume @5 key" \
+                "--make-index i --from @1" "--make-index i --from @1 --to @2 key" "--make-index i --from @1 --to @2 --json" \
+                "--merge-index i" "--merge-index i --from @1 a b" "--make-index i --merge-index j a"; do
         # shellcheck disable=SC2086
         "$keyaudit" $args </dev/null >out 2>err; status=$?
         [ "$status" -eq 2 ] || fail "'$args': exit status $status"
@@ -471,6 +474,67 @@ usage)
     done
     "$keyaudit" -V >out || fail "-V"
     grep -q '^keyaudit [0-9]' out || fail "version: $(cat out)"
+    ;;
+index)
+    # An index of 300 seconds finds what a replay of them finds, line for
+    # line and in JSON: a key of each stream inside, one at either end; a
+    # key a second outside and a fresh key are not in it.
+    from=$s to=$((s + 299)) span="from $when to 2023-11-14 22:18:19 UTC (glibc, freebsd, musl)"
+    "$keyaudit" -q -j 2 --make-index idx --from @$from --to @$to 2>err || fail "make-index: $(cat err)"
+    [ "$(stat -c %a idx)" = 644 ] || fail "index mode $(stat -c %a idx)"
+    for l in glibc freebsd musl; do "$old_keygen" $((s + 123)) $l >k-$l || fail "old_keygen $l"; done
+    "$old_keygen" $to musl >k-last || fail "old_keygen musl"
+    old $from k-first; old $((from - 1)) k-before; old $((to + 1)) k-after
+    "$keygen" -o k-fresh || fail "keygen"
+    "$keyaudit" -q -j 2 --from @$from --to @$to k-* >replayed 2>/dev/null
+    "$keyaudit" -q --json --from @$from --to @$to k-* >replayed.json 2>/dev/null
+    "$keyaudit" -q --index idx k-* >out 2>err; status=$?
+    [ "$status" -eq 1 ] || fail "exit status $status: $(cat err)"
+    diff <(grep COMPROMISED replayed) <(grep COMPROMISED out) >/dev/null || fail "found otherwise: $(cat out)"
+    [ "$(grep -c ': COMPROMISED: made at ' out)" -eq 5 ] || fail "not all found: $(cat out)"
+    [ "$(grep -cx "k-[a-z]*: not found in the index $span" out)" -eq 3 ] || fail "not-found lines: $(cat out)"
+    "$keyaudit" -q --json --index idx k-* >out.json 2>/dev/null
+    diff <(grep compromised replayed.json) <(grep compromised out.json) >/dev/null || fail "JSON: $(cat out.json)"
+    grep -q '^{"file":"k-fresh","status":"not_found","from":"2023-11-14T22:13:20Z","to":"2023-11-14T22:18:19Z","libcs":\["glibc","freebsd","musl"\],"index":true,' out.json ||
+        fail "JSON of a key not found: $(cat out.json)"
+    "$keyaudit" -q --index idx k-fresh >/dev/null 2>&1 || fail "a fresh key alone: exit status $?"
+    # Two shards, given apart or merged, report the same.
+    "$keyaudit" -q --make-index s1 --from @$from --to @$((from + 99)) || fail "shard 1"
+    "$keyaudit" -q --make-index s2 --from @$((from + 100)) --to @$to || fail "shard 2"
+    "$keyaudit" --merge-index merged s2 s1 || fail "merge"
+    "$keyaudit" -q --index merged k-* >by-merged 2>&1
+    "$keyaudit" -q --index s1 --index s2 k-* >by-shards 2>&1
+    cmp -s out by-merged && cmp -s out by-shards || fail "shards and merge differ: $(cat by-merged by-shards)"
+    # With a gap, the line says what is covered.
+    "$keyaudit" -q --index s2 --index s1 --index idx k-fresh >/dev/null || fail "overlapping indexes"
+    rm s1 && "$keyaudit" -q --make-index s1 --from @$from --to @$((from + 49)) --libc musl || fail "shard 1 again"
+    "$keyaudit" -q --index s1 --index s2 k-fresh >out 2>err; status=$?
+    expect 0 out "k-fresh: not found in the index from 2023-11-14 22:15:00 UTC to 2023-11-14 22:18:19 UTC (glibc, freebsd) and from $when to 2023-11-14 22:14:09 UTC and from 2023-11-14 22:15:00 UTC to 2023-11-14 22:18:19 UTC (musl)"
+    # A damaged index is refused before any line: truncated, a bit flipped
+    # where every lookup reads, another version.
+    head -c 20000 idx >truncated
+    python3 -c 'import sys, zlib
+b = bytearray(open("idx", "rb").read())
+f = bytearray(b); f[2 * 4096 + 7] ^= 4; open("flipped", "wb").write(f)
+b[8] = 2; b[4092:4096] = zlib.crc32(bytes(b[:4092])).to_bytes(4, "little"); open("version", "wb").write(b)'
+    for bad in truncated flipped version; do
+        "$keyaudit" -q --index $bad k-fresh k-glibc >out 2>err; status=$?
+        [ "$status" -eq 2 ] || fail "$bad: exit status $status"
+        [ -s out ] && fail "$bad: a report: $(cat out)"
+        grep -q "^keyaudit: $bad: not a usable index: " err || fail "$bad: $(cat err)"
+    done
+    ;;
+index-stop)
+    # A stop while the index is made or written leaves no file.
+    command -v gdb >/dev/null || fail "gdb is not installed"
+    mkdir out && cd out || fail "mkdir"
+    for phase in keyaudit::next_primes keyaudit::write_index; do
+        ASAN_OPTIONS=detect_leaks=0 gdb -batch -q -ex "handle SIGTERM nostop noprint pass" \
+            -ex "break $phase" -ex "run -q -j 2 --make-index idx --from @$s --to @$((s + 999))" \
+            -ex delete -ex "signal SIGTERM" "$keyaudit" >../gdb.log 2>&1
+        grep -q "terminated with signal SIGTERM" ../gdb.log || fail "$phase: $(tail -3 ../gdb.log)"
+        [ -z "$(ls -A)" ] || fail "$phase: left $(ls -A)"
+    done
     ;;
 *)
     fail "unknown case"

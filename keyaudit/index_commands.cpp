@@ -1,0 +1,91 @@
+#include "keyaudit/index_commands.hpp"
+
+#include "foundation/diagnostics.hpp"
+#include "keyaudit/index_build.hpp"
+#include "keyfile/key_file.hpp"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <stdexcept>
+
+namespace keyaudit {
+
+namespace {
+
+unsigned threads_of(const options& o)
+{
+    if (o.threads != 0) {
+        return o.threads;
+    }
+    const long online = sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? static_cast<unsigned>(online) : 1;
+}
+
+void show_build(const build_progress& p)
+{
+    if (p.total == 0 || p.seconds <= 0) {
+        return;
+    }
+    const double rate = static_cast<double>(p.done) / p.seconds;
+    const auto left = static_cast<long>(rate > 0 ? static_cast<double>(p.total - p.done) / rate : 0);
+    (void)std::fprintf(stderr, "\rkeyaudit: %llu of %llu seconds, %.0f a second, %ld:%02ld:%02ld left ",
+                       static_cast<unsigned long long>(p.done), static_cast<unsigned long long>(p.total), rate,
+                       left / 3600, left / 60 % 60, left % 60);
+}
+
+keyfile::destination destination_of(const options& o)
+{
+    return {o.index_out, keyfile::public_mode, false, "the index"};
+}
+
+void write(const keyfile::destination& to, const index_entries& entries)
+{
+    const std::vector<entry_source*> streams = entries.sources();
+    const std::string warning = to.write([&entries, &streams](std::FILE* out, const std::string& failure) {
+        write_index(out, entries.shape, streams, failure);
+    });
+    if (!warning.empty()) {
+        foundation::report(std::runtime_error(warning));
+    }
+}
+
+}  // namespace
+
+int make_index(const options& o)
+{
+    foundation::set_failure_status(foundation::exit_failure);
+    build_settings settings;
+    settings.seeds = {*o.from, *o.to};
+    settings.libcs = o.libcs;
+    settings.check = o.exact ? prime_check::exact : prime_check::base2;
+    // Where the index goes is checked before the hours of work.
+    const keyfile::destination to = destination_of(o);
+    const bool progress_line = !o.quiet && isatty(STDERR_FILENO) != 0;
+    const index_entries entries = build_index(settings, threads_of(o), [progress_line](const build_progress& p) {
+        progress_line ? show_build(p) : void();
+    });
+    if (progress_line) {
+        (void)std::fputs("\r\033[K", stderr);
+    }
+    write(to, entries);
+    return 0;
+}
+
+int merge_index(const options& o)
+{
+    foundation::set_failure_status(foundation::exit_failure);
+    const keyfile::destination to = destination_of(o);
+    std::vector<std::unique_ptr<index_file>> shards(o.files.size());
+    std::transform(o.files.begin(), o.files.end(), shards.begin(),
+                   [](const std::string& name) { return std::make_unique<index_file>(name); });
+    try {
+        write(to, merge_indexes(shards));
+    } catch (const std::invalid_argument& e) {
+        throw std::runtime_error(std::string("cannot merge the indexes: ") + e.what());
+    }
+    return 0;
+}
+
+}  // namespace keyaudit
