@@ -3,7 +3,9 @@
 #include <getopt.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <string>
 #include <string_view>
@@ -13,7 +15,8 @@ namespace foundation {
 namespace {
 
 const char* program = "";  // set by the program first
-int failure_exit_status = exit_failure;
+// Read by exit_from_handler in a signal handler.
+volatile std::sig_atomic_t failure_exit_status = exit_failure;
 constexpr const char* out_of_memory = "cannot allocate memory: out of memory";
 
 }  // namespace
@@ -72,6 +75,14 @@ int report_failure(const std::exception_ptr& failure, const char* usage) noexcep
 void exit_out_of_memory() noexcept
 {
     (void)std::fprintf(stderr, "%s: %s\n", program, out_of_memory);
+    _exit(failure_exit_status);
+}
+
+void exit_from_handler(const char* what) noexcept
+{
+    for (const char* part : {program, ": ", what, "\n"}) {
+        (void)!write(STDERR_FILENO, part, std::strlen(part));
+    }
     _exit(failure_exit_status);
 }
 

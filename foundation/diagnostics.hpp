@@ -42,4 +42,8 @@ int report_failure(const std::exception_ptr& failure, const char* usage) noexcep
 // is written.
 [[noreturn]] void exit_out_of_memory() noexcept;
 
+// For a signal handler: "program: what" by write(2) alone, then _exit with
+// the failure status.
+[[noreturn]] void exit_from_handler(const char* what) noexcept;
+
 }  // namespace foundation

@@ -37,6 +37,9 @@ void show_build(const build_progress& p)
 
 keyfile::destination destination_of(const options& o)
 {
+    if ((o.index_out == "-") && isatty(STDOUT_FILENO) != 0) {
+        throw foundation::usage_error("an index is not for a terminal: give a file");
+    }
     return {o.index_out, keyfile::public_mode, false, "the index"};
 }
 

@@ -59,16 +59,16 @@ void prove_chunk(const std::vector<candidate>& all, std::size_t first, const std
         r.add(all[i].seed, all[i].by);
     }
     const std::vector<mpz_class> p = next_primes(r, check);
-    replays dividing;
+    std::vector<search_stream*> dividing;
     std::vector<std::size_t> which;
     for (std::size_t i = 0; i < p.size(); ++i) {
         if (mpz_divisible_p(suspects[all[first + i].key].n.get_mpz_t(), p[i].get_mpz_t()) != 0) {
-            dividing.searches.push_back(r.searches[i]);
+            dividing.push_back(r.searches[i]);
             which.push_back(i);
         }
     }
     std::vector<mpz_class> q(which.size());
-    find_blum_primes(dividing.searches, q, check);
+    find_blum_primes(dividing, q, check);
     for (std::size_t d = 0; d < which.size(); ++d) {
         const std::size_t i = which[d];
         proven[first + i] = p[i] * q[d] == suspects[all[first + i].key].n && confirmed(check, p[i], q[d]) ? 1 : 0;

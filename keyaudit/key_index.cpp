@@ -1,6 +1,9 @@
 #include "keyaudit/key_index.hpp"
 
+#include "foundation/diagnostics.hpp"
+
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +13,7 @@
 #include <array>
 #include <bit>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <system_error>
 
@@ -265,9 +269,62 @@ void write_index(std::FILE* out, const index_shape& shape, std::span<entry_sourc
 
 namespace {
 
+// A file cut short under its mapping raises SIGBUS at the first read past
+// its new end: the run ends with the message of an index not usable, not
+// with a core.
+struct watched_map {
+    const unsigned char* begin = nullptr;
+    std::uint64_t size = 0;
+    std::array<char, 320> message{};
+};
+
+std::array<watched_map, 16> watched;  // registered by the main thread only
+
+void on_bus_error(int /*signal*/, siginfo_t* info, void* /*context*/)
+{
+    const auto* at = static_cast<const unsigned char*>(info->si_addr);
+    for (const watched_map& m : watched) {
+        if (m.begin != nullptr && at >= m.begin && at < m.begin + m.size) {
+            foundation::exit_from_handler(m.message.data());
+        }
+    }
+    foundation::exit_from_handler("an index was cut short while it was read: not a usable index");
+}
+
+void watch(const unsigned char* begin, std::uint64_t size, const std::string& name)
+{
+    static const bool installed = [] {
+        struct sigaction action {};
+        action.sa_sigaction = on_bus_error;
+        action.sa_flags = SA_SIGINFO;
+        sigemptyset(&action.sa_mask);
+        return sigaction(SIGBUS, &action, nullptr) == 0;
+    }();
+    (void)installed;
+    for (watched_map& m : watched) {
+        if (m.begin == nullptr) {
+            (void)std::snprintf(m.message.data(), m.message.size(), "%s: not a usable index: cut short while it was read",
+                                name.c_str());
+            m.size = size;
+            m.begin = begin;
+            return;
+        }
+    }
+}
+
+void unwatch(const unsigned char* begin)
+{
+    for (watched_map& m : watched) {
+        if (m.begin == begin) {
+            m.begin = nullptr;
+        }
+    }
+}
+
 class mapped_file {
 public:
-    explicit mapped_file(const std::string& path) : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC))
+    // Not blocking: a FIFO given as an index is refused, not waited on.
+    explicit mapped_file(const std::string& path) : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK))
     {
         if (fd_ < 0) {
             throw std::system_error(errno, std::generic_category(), "cannot read " + path);
@@ -361,16 +418,22 @@ index_file::index_file(const std::string& path) : name_(path)
         throw std::system_error(errno, std::generic_category(), "cannot read " + path);
     }
     map_ = static_cast<const unsigned char*>(map);
+    watch(map_, size_, name_);
     try {
         index_reader::read_header(*this);
     } catch (...) {
+        unwatch(map_);
         (void)munmap(map, size_);
         throw;
     }
     (void)madvise(map, size_, MADV_RANDOM);
 }
 
-index_file::~index_file() { (void)munmap(const_cast<unsigned char*>(map_), size_); }
+index_file::~index_file()
+{
+    unwatch(map_);
+    (void)munmap(const_cast<unsigned char*>(map_), size_);
+}
 
 const unsigned char* index_file::block(std::uint64_t b) const
 {

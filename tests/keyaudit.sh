@@ -523,6 +523,17 @@ b[8] = 2; b[4092:4096] = zlib.crc32(bytes(b[:4092])).to_bytes(4, "little"); open
         [ -s out ] && fail "$bad: a report: $(cat out)"
         grep -q "^keyaudit: $bad: not a usable index: " err || fail "$bad: $(cat err)"
     done
+    # Cut short while it is read, and a FIFO, which is not waited on.
+    command -v gdb >/dev/null || fail "gdb is not installed"
+    cp idx cut
+    ASAN_OPTIONS=detect_leaks=0 gdb -batch -q -ex "handle SIGBUS nostop noprint pass" \
+        -ex "break keyaudit::index_file::candidates" -ex "run -q --index cut k-fresh >out 2>err" -ex delete \
+        -ex "shell truncate -s 4096 cut" -ex continue "$keyaudit" >gdb.log 2>&1
+    grep -q "exited with code 02" gdb.log || fail "cut short: $(tail -3 gdb.log)"
+    [ -s out ] && fail "cut short: a report: $(cat out)"
+    grep -qx "keyaudit: cut: not a usable index: cut short while it was read" err || fail "cut short: $(cat err)"
+    mkfifo fifo && "$keyaudit" -q --index fifo k-fresh >out 2>err; status=$?
+    expect 2 err "keyaudit: fifo: not a usable index: not a regular file"
     ;;
 index-stop)
     # A stop while the index is made or written leaves no file.
