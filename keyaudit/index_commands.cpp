@@ -14,14 +14,6 @@ namespace keyaudit {
 
 namespace {
 
-unsigned threads_of(const options& o)
-{
-    if (o.threads != 0) {
-        return o.threads;
-    }
-    const long online = sysconf(_SC_NPROCESSORS_ONLN);
-    return online > 0 ? static_cast<unsigned>(online) : 1;
-}
 
 void show_build(const build_progress& p)
 {
@@ -66,7 +58,7 @@ int make_index(const options& o)
     // Where the index goes is checked before the hours of work.
     const keyfile::destination to = destination_of(o);
     const bool progress_line = !o.quiet && isatty(STDERR_FILENO) != 0;
-    const index_entries entries = build_index(settings, threads_of(o), [progress_line](const build_progress& p) {
+    const index_entries entries = build_index(settings, thread_count(o), [progress_line](const build_progress& p) {
         progress_line ? show_build(p) : void();
     });
     if (progress_line) {

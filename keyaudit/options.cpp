@@ -3,6 +3,8 @@
 #include "foundation/diagnostics.hpp"
 #include "keyaudit/seed_window.hpp"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -308,6 +310,15 @@ void take_option(options& o, int id, const char* arg, foundation::verb_choice<ve
 }
 
 }  // namespace
+
+unsigned thread_count(const options& o)
+{
+    if (o.threads != 0) {
+        return o.threads;
+    }
+    const long online = sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? static_cast<unsigned>(online) : 1;
+}
 
 options parse_options(int argc, char** argv)
 {

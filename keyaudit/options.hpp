@@ -47,4 +47,7 @@ extern const foundation::program program;
 // Throws foundation::usage_error for anything it cannot act on.
 options parse_options(int argc, char** argv);
 
+// -j, or one thread per online processor.
+unsigned thread_count(const options& o);
+
 }  // namespace keyaudit

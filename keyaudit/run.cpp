@@ -50,14 +50,6 @@ private:
     std::optional<std::system_error> failure_;
 };
 
-unsigned thread_count(const options& o)
-{
-    if (o.threads != 0) {
-        return o.threads;
-    }
-    const long online = sysconf(_SC_NPROCESSORS_ONLN);
-    return online > 0 ? static_cast<unsigned>(online) : 1;
-}
 
 bool ready(const input& in) { return in.what == input::state::ready; }
 
