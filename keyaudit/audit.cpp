@@ -1,6 +1,8 @@
 #include "keyaudit/audit.hpp"
 
 #include "foundation/secure_memory.hpp"
+#include "keyaudit/base2_sprp_batch.hpp"
+#include "keyaudit/batch_gcd.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -11,6 +13,7 @@
 #include <mutex>
 #include <thread>
 #include <tuple>
+#include <unordered_map>
 #include <system_error>
 #include <variant>
 
@@ -43,7 +46,8 @@ struct audit::shared {
     std::size_t found = 0;
     std::mutex mutex;  // guards the fields below
     std::map<std::uint64_t, std::vector<hit>> hits;  // by block, until published
-    std::condition_variable finished;
+    std::condition_variable finished;  // a thread ended, or hits may be published
+    bool wake = false;
     std::size_t running = 0;
     std::exception_ptr failure;
     std::atomic<bool> failed{false};
@@ -69,11 +73,29 @@ audit::audit(std::vector<suspect>& suspects, search_settings settings)
         starts_.push_back(total_);
         total_ += std::uint64_t{w.last} - w.first + 1;
     }
-    if (suspects_.size() >= settings_.lookup_from) {
-        for (std::size_t j = 0; j < suspects_.size(); ++j) {
+    const std::size_t keys = suspects_.size();
+    if (keys >= settings_.lookup_from) {
+        matching_ = matching::whole_key;
+        for (std::size_t j = 0; j < keys; ++j) {
             by_low_limb_.emplace(mpz_getlimbn(suspects_[j].n.get_mpz_t(), 0), j);
         }
+    } else if (keys >= settings_.remainders_from) {
+        matching_ = matching::remainders;
+        batch::level n(keys);
+        std::transform(suspects_.begin(), suspects_.end(), n.begin(), [](const suspect& k) { return k.n; });
+        const batch::tree t = batch::product_tree(std::move(n), batch::runner(nullptr, 1));
+        product_ = t.back().front();
+        for (std::size_t k = 1; k < t.back().size(); ++k) {
+            product_ *= t.back()[k];
+        }
     }
+}
+
+// As many P as there are keys, within bounds: measured, the remainders
+// cost least a P there.
+std::size_t audit::group_target() const
+{
+    return std::clamp<std::size_t>(suspects_.size(), 2048, 16384);
 }
 
 std::uint32_t audit::seed_at(std::uint64_t index) const
@@ -84,85 +106,214 @@ std::uint32_t audit::seed_at(std::uint64_t index) const
 }
 
 
-replays audit::streams_of(std::uint64_t block) const
+// A block in a worker's hands: its streams, their primes, and how many
+// are still searching.
+struct audit::open_block {
+    std::uint64_t index = 0;
+    replays streams;
+    std::vector<mpz_class> p;
+    std::vector<mpz_class> q;  // when whole keys are looked up
+    std::size_t searching = 0;
+};
+
+audit::open_block audit::open(std::uint64_t block) const
 {
-    replays b;
+    open_block b;
+    b.index = block;
     const std::uint64_t first = block * block_seeds;
     const std::uint64_t end = std::min(total_, first + block_seeds);
     for (std::uint64_t i = first; i < end; ++i) {
         for (const libc which : settings_.libcs) {
-            b.add(seed_at(i), which);
+            b.streams.add(seed_at(i), which);
         }
     }
+    b.p.resize(b.streams.searches.size());
+    b.searching = b.p.size();
     return b;
 }
 
-// Many keys: every stream's Q is made and N = P*Q looked up.
-std::vector<audit::hit> audit::look_up(replays& b, const std::vector<mpz_class>& p) const
+// Many keys: N = P*Q of each stream looked up.
+void audit::look_up(const open_block& b, std::vector<hit>& hits) const
 {
-    std::vector<hit> hits;
-    const std::vector<mpz_class> q = next_primes(b, settings_.check);
-    for (std::size_t k = 0; k < b.streams.size(); ++k) {
-        const mpz_class n = p[k] * q[k];
+    for (std::size_t k = 0; k < b.p.size(); ++k) {
+        const mpz_class n = b.p[k] * b.q[k];
         const auto [from, to] = by_low_limb_.equal_range(mpz_getlimbn(n.get_mpz_t(), 0));
         for (auto it = from; it != to; ++it) {
             const suspect& key = suspects_[it->second];
-            if (key.n == n && holds(key.seeds, b.origin[k].first) && confirmed(settings_.check, p[k], q[k])) {
-                hits.push_back({it->second, b.origin[k].first, b.origin[k].second});
+            const auto& [seed, by] = b.streams.origin[k];
+            if (key.n == n && holds(key.seeds, seed) && confirmed(settings_.check, b.p[k], b.q[k])) {
+                hits.push_back({it->second, seed, by});
             }
         }
     }
-    return hits;
 }
 
-// Few keys: each P is tried against each N whose window holds its seed, Q
-// made only for a P that divides one.
-std::vector<audit::hit> audit::try_each(replays& b, const std::vector<mpz_class>& p) const
+// Stream k's P tried against each N whose window holds its seed, Q made
+// only for a P that divides one.
+void audit::try_each(open_block& b, std::size_t k, std::vector<hit>& hits) const
 {
-    std::vector<hit> hits;
-    for (std::size_t k = 0; k < b.streams.size(); ++k) {
-        mpz_class q;
-        for (std::size_t j = 0; j < suspects_.size(); ++j) {
-            const suspect& key = suspects_[j];
-            if (!holds(key.seeds, b.origin[k].first) ||
-                mpz_divisible_p(key.n.get_mpz_t(), p[k].get_mpz_t()) == 0) {
-                continue;
+    const auto& [seed, by] = b.streams.origin[k];
+    mpz_class q;
+    for (std::size_t j = 0; j < suspects_.size(); ++j) {
+        const suspect& key = suspects_[j];
+        if (!holds(key.seeds, seed) || mpz_divisible_p(key.n.get_mpz_t(), b.p[k].get_mpz_t()) == 0) {
+            continue;
+        }
+        if (q == 0) {
+            search_stream* const one[] = {b.streams.searches[k]};
+            find_blum_primes(one, std::span(&q, 1), settings_.check);
+        }
+        if (b.p[k] * q == key.n && confirmed(settings_.check, b.p[k], q)) {
+            hits.push_back({j, seed, by});
+        }
+    }
+}
+
+// The block is searched: its hits wait for the blocks before it, and the
+// main thread is woken once they may be published.
+void audit::finish(shared& s, std::uint64_t block, std::vector<hit> hits) const
+{
+    const std::uint64_t end = std::min(total_, (block + 1) * block_seeds);
+    const std::lock_guard lock(s.mutex);
+    if (!hits.empty()) {
+        s.hits[block] = std::move(hits);
+    }
+    s.searched += end - block * block_seeds;
+    s.done[block] = true;
+    if (!s.hits.empty()) {
+        s.wake = true;
+        s.finished.notify_all();
+    }
+}
+
+// One thread's share: blocks taken from the counter as the lanes of its
+// prime search run short, each checked once all its streams have their P
+// (and, to look whole keys up, their Q); with the remainders, many
+// blocks' P at once.
+class audit::worker {
+public:
+    worker(const audit& a, shared& s) : a_(a), s_(s), pipeline_(a.settings_.check)
+    {
+        per_block_ = block_seeds * a.settings_.libcs.size();
+    }
+
+    // False once there is nothing left to search.
+    bool fill(const std::atomic<int>& stop)
+    {
+        if (stop.load(std::memory_order_relaxed) != 0 || s_.failed || s_.all_found) {
+            return false;
+        }
+        while (pipeline_.searching() < 2 * sprp_batch && !drained_) {
+            const std::uint64_t b = s_.next_block++;
+            if (b >= s_.blocks) {
+                drained_ = true;
+                break;
             }
-            if (q == 0) {
-                search_stream* const one[] = {b.searches[k]};
-                find_blum_primes(one, std::span(&q, 1), settings_.check);
+            auto [it, added] = open_.emplace(b, a_.open(b));
+            open_block& ob = it->second;
+            for (std::size_t k = 0; k < ob.p.size(); ++k) {
+                pipeline_.add(*ob.streams.searches[k], ob.p[k], b * per_block_ + k);
             }
-            if (p[k] * q == key.n && confirmed(settings_.check, p[k], q)) {
-                hits.push_back({j, b.origin[k].first, b.origin[k].second});
+        }
+        if (pipeline_.searching() == 0 && !group_.empty()) {
+            check_group();
+        }
+        return pipeline_.searching() > 0;
+    }
+
+    void step()
+    {
+        finished_.clear();
+        pipeline_.step(finished_);
+        for (const std::size_t tag : finished_) {
+            const auto it = open_.find(tag / per_block_);
+            if (--it->second.searching == 0) {
+                primes_found(it);
             }
         }
     }
-    return hits;
-}
 
-// The keys proven among a block's streams.
-std::vector<audit::hit> audit::check_block(std::uint64_t block) const
+private:
+    using open_map = std::unordered_map<std::uint64_t, open_block>;
+
+    void primes_found(open_map::iterator it)
+    {
+        open_block& b = it->second;
+        std::vector<hit> hits;
+        switch (a_.matching_) {
+        case matching::each_key:
+            for (std::size_t k = 0; k < b.p.size(); ++k) {
+                a_.try_each(b, k, hits);
+            }
+            break;
+        case matching::whole_key:
+            if (b.q.empty()) {
+                b.q.resize(b.p.size());
+                b.searching = b.q.size();
+                for (std::size_t k = 0; k < b.q.size(); ++k) {
+                    pipeline_.add(*b.streams.searches[k], b.q[k], b.index * per_block_ + k);
+                }
+                return;
+            }
+            a_.look_up(b, hits);
+            break;
+        case matching::remainders:
+            group_size_ += b.p.size();
+            group_.push_back(std::move(b));
+            open_.erase(it);
+            if (group_size_ >= a_.group_target()) {
+                check_group();
+            }
+            return;
+        }
+        a_.finish(s_, b.index, std::move(hits));
+        open_.erase(it);
+    }
+
+    void check_group();
+
+    const audit& a_;
+    shared& s_;
+    prime_pipeline pipeline_;
+    std::size_t per_block_;
+    bool drained_ = false;
+    open_map open_;
+    std::vector<std::size_t> finished_;
+    std::vector<open_block> group_;  // whose P wait for the remainders
+    std::size_t group_size_ = 0;
+};
+
+// The fleet's product modulo every P of the group: a P that divides some
+// N leaves 0, and only that P is tried against each key.
+void audit::worker::check_group()
 {
-    replays b = streams_of(block);
-    const std::vector<mpz_class> p = next_primes(b, settings_.check);
-    return suspects_.size() >= settings_.lookup_from ? look_up(b, p) : try_each(b, p);
+    batch::level leaves;
+    leaves.reserve(group_size_);
+    for (const open_block& b : group_) {
+        leaves.insert(leaves.end(), b.p.begin(), b.p.end());
+    }
+    const batch::runner alone(nullptr, 1);
+    const batch::level r = batch::remainders(batch::product_tree(std::move(leaves), alone), a_.product_, alone);
+    std::size_t i = 0;
+    for (open_block& b : group_) {
+        std::vector<hit> hits;
+        for (std::size_t k = 0; k < b.p.size(); ++k, ++i) {
+            if (r[i] == 0) {
+                a_.try_each(b, k, hits);
+            }
+        }
+        a_.finish(s_, b.index, std::move(hits));
+    }
+    group_.clear();
+    group_size_ = 0;
 }
 
 void audit::work(shared& s, const std::atomic<int>& stop)
 {
     try {
-        for (std::uint64_t b = s.next_block++; b < s.blocks; b = s.next_block++) {
-            if (stop.load(std::memory_order_relaxed) != 0 || s.failed || s.all_found) {
-                return;
-            }
-            const std::uint64_t end = std::min(total_, (b + 1) * block_seeds);
-            std::vector<hit> hits = check_block(b);
-            if (!hits.empty()) {
-                const std::lock_guard lock(s.mutex);
-                s.hits[b] = std::move(hits);
-            }
-            s.searched += end - b * block_seeds;
-            s.done[b] = true;
+        worker w(*this, s);
+        while (w.fill(stop)) {
+            w.step();
         }
     } catch (...) {
         const std::lock_guard lock(s.mutex);
@@ -212,7 +363,10 @@ void audit::wait_and_publish(shared& s, const std::function<void(const progress&
     for (bool running = true; running;) {
         {
             std::unique_lock lock(s.mutex);
-            running = !s.finished.wait_for(lock, std::chrono::milliseconds(250), [&s] { return s.running == 0; });
+            (void)s.finished.wait_for(lock, std::chrono::milliseconds(250),
+                                      [&s] { return s.running == 0 || s.wake; });
+            running = s.running != 0;
+            s.wake = false;
         }
         publish(s, found);
         const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;

@@ -39,9 +39,12 @@ struct progress {
 struct search_settings {
     std::vector<libc> libcs = default_libcs();
     prime_check check = prime_check::base2;
-    // From this many keys on, each stream's whole key is made and looked
-    // up, which costs the same for any number of keys.
-    std::size_t lookup_from = 1500;
+    // From this many keys on, each stream's P is tested against all keys
+    // at once, by the remainders of their product down a tree of many P.
+    std::size_t remainders_from = 64;
+    // From this many on, each stream's whole key is made and looked up,
+    // which costs the same for any number of keys.
+    std::size_t lookup_from = 150000;
     // Resuming a stopped search: every window from this seed on, and the
     // seeds before it at which keys were found.
     std::optional<std::uint32_t> resume_from;
@@ -72,16 +75,20 @@ public:
 private:
     struct shared;
     struct hit;
+    struct open_block;
+    class worker;
+    enum class matching { each_key, remainders, whole_key };
     void work(shared& s, const std::atomic<int>& stop);
     void wait_and_publish(shared& s, const std::function<void(const progress&)>& show,
                           const std::function<void(std::size_t)>& found);
-    replays streams_of(std::uint64_t block) const;
-    std::vector<hit> look_up(replays& b, const std::vector<mpz_class>& p) const;
-    std::vector<hit> try_each(replays& b, const std::vector<mpz_class>& p) const;
-    std::vector<hit> check_block(std::uint64_t block) const;
+    open_block open(std::uint64_t block) const;
+    void look_up(const open_block& b, std::vector<hit>& hits) const;
+    void try_each(open_block& b, std::size_t k, std::vector<hit>& hits) const;
+    void finish(shared& s, std::uint64_t block, std::vector<hit> hits) const;
     static std::vector<std::thread> start_workers(shared& s, unsigned threads, const std::function<void()>& worker);
     void publish(shared& s, const std::function<void(std::size_t)>& found);
     std::uint32_t seed_at(std::uint64_t index) const;
+    std::size_t group_target() const;
 
     std::vector<suspect>& suspects_;
     search_settings settings_;
@@ -90,7 +97,9 @@ private:
     std::uint64_t total_ = 0;
     std::vector<std::uint8_t> done_;     // per block, once run returns
     bool finished_ = false;
+    matching matching_ = matching::each_key;
     std::unordered_multimap<mp_limb_t, std::size_t> by_low_limb_;  // keys by N's lowest limb
+    mpz_class product_;  // of every key's N, for the remainders
 };
 
 }  // namespace keyaudit

@@ -267,20 +267,39 @@ level shared_parts(const level& leaves, const mpz_class& multiplier, const runne
     return parts;
 }
 
-level remainders_of_squares(const tree& nodes, const mpz_class& x, const runner& run)
+namespace {
+
+// x carried down the tree, reduced at each node by its value or its square.
+level carried_down(const tree& nodes, const mpz_class& x, const runner& run, bool squares)
 {
     level r(nodes.back().size(), x);
     for (std::size_t l = nodes.size(); l-- > 0;) {
         const level& at = nodes[l];
         level below(at.size());
         run.for_each(at.size(), [&](std::size_t k) {
-            mpz_mul(below[k].get_mpz_t(), at[k].get_mpz_t(), at[k].get_mpz_t());
-            mpz_mod(below[k].get_mpz_t(), r[l + 1 < nodes.size() ? k / 2 : k].get_mpz_t(),
-                    below[k].get_mpz_t());
+            const mpz_class& above = r[l + 1 < nodes.size() ? k / 2 : k];
+            if (squares) {
+                mpz_mul(below[k].get_mpz_t(), at[k].get_mpz_t(), at[k].get_mpz_t());
+                mpz_mod(below[k].get_mpz_t(), above.get_mpz_t(), below[k].get_mpz_t());
+            } else {
+                mpz_mod(below[k].get_mpz_t(), above.get_mpz_t(), at[k].get_mpz_t());
+            }
         });
         r = std::move(below);
     }
     return r;
+}
+
+}  // namespace
+
+level remainders_of_squares(const tree& nodes, const mpz_class& x, const runner& run)
+{
+    return carried_down(nodes, x, run, true);
+}
+
+level remainders(const tree& nodes, const mpz_class& x, const runner& run)
+{
+    return carried_down(nodes, x, run, false);
 }
 
 }  // namespace keyaudit::batch

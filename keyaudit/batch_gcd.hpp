@@ -38,5 +38,7 @@ level shared_parts(const level& leaves, const mpz_class& multiplier, const runne
 
 // x mod N^2 for every leaf N.
 level remainders_of_squares(const tree& nodes, const mpz_class& x, const runner& run);
+// x mod N for every leaf N.
+level remainders(const tree& nodes, const mpz_class& x, const runner& run);
 
 }  // namespace keyaudit::batch

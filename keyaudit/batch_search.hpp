@@ -9,7 +9,12 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <queue>
+#include <utility>
+#include <memory>
 #include <span>
+#include <vector>
 
 namespace keyaudit {
 
@@ -59,5 +64,46 @@ enum class prime_check { exact, base2 };
 // once where the processor allows.
 void find_blum_primes(std::span<search_stream* const> streams, std::span<mpz_class> found,
                       prime_check check);
+
+// The same search for streams that come and go: a stream joins while
+// others are still searching, so that the lanes a finished one leaves are
+// filled by the next and the base-2 tests run in full batches. Each stream
+// is still drawn in its own order, and finds what find_blum_primes finds.
+// The lowest tags go first: the last streams of an older block are not
+// held back by a newer one's.
+class prime_pipeline {
+public:
+    explicit prime_pipeline(prime_check check);
+    ~prime_pipeline();
+    prime_pipeline(const prime_pipeline&) = delete;
+    prime_pipeline& operator=(const prime_pipeline&) = delete;
+
+    // Searches stream, which must outlive its search, for its next Blum
+    // prime into found; tag names it among the finished.
+    void add(search_stream& stream, mpz_class& found, std::size_t tag);
+
+    // Streams still searching.
+    std::size_t searching() const { return pending_.size(); }
+
+    // Tests one batch, full unless fewer streams search, and appends the
+    // tags of the streams that found their prime, those that add settled
+    // at once included.
+    void step(std::vector<std::size_t>& finished);
+
+    struct slot;
+
+private:
+    bool advance(slot& l);
+
+    prime_check check_;
+    unsigned sieve_;
+    std::vector<std::unique_ptr<slot>> lanes_;
+    std::vector<slot*> free_;
+    // Each with a candidate for the base-2 test, lowest tag on top.
+    std::priority_queue<std::pair<std::size_t, slot*>, std::vector<std::pair<std::size_t, slot*>>,
+                        std::greater<>>
+        pending_;
+    std::vector<std::size_t> settled_;
+};
 
 }  // namespace keyaudit

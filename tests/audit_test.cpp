@@ -82,7 +82,10 @@ TEST_P(AuditModes, FindEveryOldKeyInItsWindowOnly)
     };
     keyaudit::search_settings settings;
     settings.libcs = {libc::glibc, libc::freebsd, libc::musl, libc::bionic};
-    settings.lookup_from = std::get<0>(GetParam());
+    // 5 keys: tried each, by the remainders, or looked up whole.
+    const std::size_t mode = std::get<0>(GetParam());
+    settings.remainders_from = mode == 0 ? 1500 : 0;
+    settings.lookup_from = mode == 2 ? 0 : 1500;
     settings.check = std::get<1>(GetParam());
     std::vector<std::size_t> order;
     const std::atomic<int> stop{0};
@@ -101,7 +104,7 @@ TEST_P(AuditModes, FindEveryOldKeyInItsWindowOnly)
 }
 
 INSTANTIATE_TEST_SUITE_P(TryOrLookUp, AuditModes,
-                         testing::Combine(testing::Values(std::size_t{0}, std::size_t{1500}),
+                         testing::Combine(testing::Values(std::size_t{0}, std::size_t{1}, std::size_t{2}),
                                           testing::Values(keyaudit::prime_check::base2,
                                                           keyaudit::prime_check::exact)));
 

@@ -258,17 +258,19 @@ resume)
     "$keyaudit" --resume @$s,@$((s - 3)) "${args[@]}" >resumed 2>&1; status=$?
     [ "$status" -eq "$want" ] && cmp -s whole resumed || fail "status $status, $want: $(diff whole resumed)"
     # The command printed after a stop in the search, reached by a
-    # breakpoint on its second block, goes on to the same report.
+    # breakpoint on the line of the key found in its third block, goes on
+    # to the same report.
     command -v gdb >/dev/null || fail "gdb is not installed"
     old $((s + 150)) later
-    args=(-q -j 1 --json --from @$((s - 5)) --to @$((s + 200)) early later fresh)
+    args=(-q -j 1 --json --from @$((s - 5)) --to @$((s + 2000)) early later fresh)
     "$keyaudit" "${args[@]}" >whole 2>/dev/null
     ASAN_OPTIONS=detect_leaks=0 gdb -batch -q -ex "handle SIGTERM nostop noprint pass" \
-        -ex "break keyaudit::audit::check_block if block == 1" -ex "run ${args[*]} >out 2>err" \
+        -ex "break keyaudit::report_line if i == 1" -ex "run ${args[*]} >out 2>err" \
         -ex delete -ex "signal SIGTERM" "$keyaudit" >gdb.log 2>&1
     grep -q "exited with code 01]" gdb.log || fail "not 1: $(tail -3 gdb.log)"
     hint=$(sed -n 's/^keyaudit: to go on: keyaudit //p' err)
-    [[ $hint == *"--resume @$((s + 123)),@$((s - 3)) -- early later fresh" ]] || fail "stderr: $(cat err)"
+    [[ $hint =~ --resume\ @([0-9]+),@$((s - 3)),@$((s + 150))\ --\ early\ later\ fresh$ ]] &&
+        [ "${BASH_REMATCH[1]}" -gt $((s + 186)) ] || fail "stderr: $(cat err)"
     eval "\"\$keyaudit\" $hint" >resumed 2>/dev/null
     cmp -s whole resumed || fail "resumed: $(diff whole resumed)"
     ;;
