@@ -78,11 +78,15 @@ void exit_out_of_memory() noexcept
     _exit(failure_exit_status);
 }
 
-void exit_from_handler(const char* what) noexcept
+void exit_from_handler(std::initializer_list<const char*> parts) noexcept
 {
-    for (const char* part : {program, ": ", what, "\n"}) {
-        (void)!write(STDERR_FILENO, part, std::strlen(part));
+    auto say = [](const char* text) { (void)!write(STDERR_FILENO, text, std::strlen(text)); };
+    say(program);
+    say(": ");
+    for (const char* part : parts) {
+        say(part);
     }
+    say("\n");
     _exit(failure_exit_status);
 }
 

@@ -3,6 +3,7 @@
 // error and an exit status, decided here and nowhere else.
 #include <exception>
 #include <getopt.h>
+#include <initializer_list>
 #include <stdexcept>
 
 namespace foundation {
@@ -42,8 +43,8 @@ int report_failure(const std::exception_ptr& failure, const char* usage) noexcep
 // is written.
 [[noreturn]] void exit_out_of_memory() noexcept;
 
-// For a signal handler: "program: what" by write(2) alone, then _exit with
-// the failure status.
-[[noreturn]] void exit_from_handler(const char* what) noexcept;
+// For a signal handler: "program: " and the parts by write(2) alone, then
+// _exit with the failure status.
+[[noreturn]] void exit_from_handler(std::initializer_list<const char*> parts) noexcept;
 
 }  // namespace foundation

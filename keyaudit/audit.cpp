@@ -3,6 +3,7 @@
 #include "foundation/secure_memory.hpp"
 #include "keyaudit/base2_sprp_batch.hpp"
 #include "keyaudit/batch_gcd.hpp"
+#include "keyaudit/shared_primes.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -192,15 +193,16 @@ void audit::finish(shared& s, std::uint64_t block, std::vector<hit> hits) const
 // blocks' P at once.
 class audit::worker {
 public:
-    worker(const audit& a, shared& s) : a_(a), s_(s), pipeline_(a.settings_.check)
+    worker(const audit& a, shared& s, const std::atomic<int>& stop)
+        : a_(a), s_(s), stop_(stop), pipeline_(a.settings_.check)
     {
         per_block_ = block_seeds * a.settings_.libcs.size();
     }
 
     // False once there is nothing left to search.
-    bool fill(const std::atomic<int>& stop)
+    bool fill()
     {
-        if (stop.load(std::memory_order_relaxed) != 0 || s_.failed || s_.all_found) {
+        if (stop_.load(std::memory_order_relaxed) != 0 || s_.failed || s_.all_found) {
             return false;
         }
         while (pipeline_.searching() < 2 * sprp_batch && !drained_) {
@@ -274,6 +276,7 @@ private:
 
     const audit& a_;
     shared& s_;
+    const std::atomic<int>& stop_;
     prime_pipeline pipeline_;
     std::size_t per_block_;
     bool drained_ = false;
@@ -292,7 +295,9 @@ void audit::worker::check_group()
     for (const open_block& b : group_) {
         leaves.insert(leaves.end(), b.p.begin(), b.p.end());
     }
-    const batch::runner alone(nullptr, 1);
+    // A stop is seen between the tree's nodes, the largest of which take
+    // a fraction of a second.
+    const batch::runner alone(&stop_, 1);
     const batch::level r = batch::remainders(batch::product_tree(std::move(leaves), alone), a_.product_, alone);
     std::size_t i = 0;
     for (open_block& b : group_) {
@@ -311,10 +316,12 @@ void audit::worker::check_group()
 void audit::work(shared& s, const std::atomic<int>& stop)
 {
     try {
-        worker w(*this, s);
-        while (w.fill(stop)) {
+        worker w(*this, s, stop);
+        while (w.fill()) {
             w.step();
         }
+    } catch (const comparison_stopped&) {
+        // The group's blocks stay unsearched: the stop is the main thread's to report.
     } catch (...) {
         const std::lock_guard lock(s.mutex);
         s.failure = std::current_exception();
@@ -333,9 +340,10 @@ void audit::publish(shared& s, const std::function<void(std::size_t)>& found)
                 s.hits.erase(it);
             }
         }
-        // The first seed, then the first stream in the order of reports.
+        // The first seed, then the first stream in the order of reports,
+        // then the keys (one N in several files) in theirs.
         std::sort(hits.begin(), hits.end(), [](const hit& a, const hit& b) {
-            return std::tie(a.seed, a.by) < std::tie(b.seed, b.by);
+            return std::tie(a.seed, a.by, a.key) < std::tie(b.seed, b.by, b.key);
         });
         for (const hit& h : hits) {
             suspect& key = suspects_[h.key];

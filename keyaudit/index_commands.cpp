@@ -32,7 +32,8 @@ keyfile::destination destination_of(const options& o)
     if ((o.index_out == "-") && isatty(STDOUT_FILENO) != 0) {
         throw foundation::usage_error("an index is not for a terminal: give a file");
     }
-    return {o.index_out, keyfile::public_mode, false, "the index"};
+    // Hours of writing: the index is made beside its name.
+    return {o.index_out, keyfile::public_mode, false, "the index", {}, true};
 }
 
 void write(const keyfile::destination& to, const index_entries& entries)

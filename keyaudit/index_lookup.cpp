@@ -9,40 +9,12 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
-#include <tuple>
 
 namespace keyaudit {
 
 namespace {
 
-struct candidate {
-    std::uint32_t seed;
-    libc by;
-    std::size_t key;
-
-    bool operator<(const candidate& o) const { return std::tie(seed, by, key) < std::tie(o.seed, o.by, o.key); }
-    bool operator==(const candidate& o) const { return std::tie(seed, by, key) == std::tie(o.seed, o.by, o.key); }
-};
-
-std::vector<candidate> candidates_of(const std::vector<std::unique_ptr<index_file>>& indexes,
-                                     const std::vector<suspect>& suspects)
-{
-    std::vector<candidate> all;
-    for (const auto& index : indexes) {
-        for (std::size_t k = 0; k < index->shape().libcs.size(); ++k) {
-            for (std::size_t j = 0; j < suspects.size(); ++j) {
-                const std::vector<std::uint32_t> seeds = index->candidates(k, suspects[j].n);
-                std::transform(seeds.begin(), seeds.end(), std::back_inserter(all), [&index, k, j](std::uint32_t seed) {
-                    return candidate{seed, index->shape().libcs[k], j};
-                });
-            }
-        }
-    }
-    // Indexes that overlap name a second twice.
-    std::sort(all.begin(), all.end());
-    all.erase(std::unique(all.begin(), all.end()), all.end());
-    return all;
-}
+using candidate = index_match;
 
 // Enough streams to fill the batched tests, few enough that a stop is
 // soon seen.
@@ -141,20 +113,38 @@ private:
 
 }  // namespace
 
-bool look_up_keys(const std::vector<std::unique_ptr<index_file>>& indexes, std::vector<suspect>& suspects,
-                  prime_check check, unsigned threads, const std::atomic<int>& stop,
-                  const std::function<void(std::size_t)>& found)
+std::vector<index_match> index_matches(const std::vector<std::unique_ptr<index_file>>& indexes,
+                                       const std::vector<const mpz_class*>& n)
 {
-    const std::vector<candidate> all = candidates_of(indexes, suspects);
-    prover proofs(all, suspects, check, stop);
+    std::vector<index_match> all;
+    for (const auto& index : indexes) {
+        for (std::size_t k = 0; k < index->shape().libcs.size(); ++k) {
+            for (std::size_t j = 0; j < n.size(); ++j) {
+                const std::vector<std::uint32_t> seeds = index->candidates(k, *n[j]);
+                std::transform(seeds.begin(), seeds.end(), std::back_inserter(all), [&index, k, j](std::uint32_t seed) {
+                    return index_match{seed, index->shape().libcs[k], j};
+                });
+            }
+        }
+    }
+    // Indexes that overlap name a second twice.
+    std::sort(all.begin(), all.end());
+    all.erase(std::unique(all.begin(), all.end()), all.end());
+    return all;
+}
+
+bool prove_matches(const std::vector<index_match>& matches, std::vector<suspect>& suspects, prime_check check,
+                   unsigned threads, const std::atomic<int>& stop, const std::function<void(std::size_t)>& found)
+{
+    prover proofs(matches, suspects, check, stop);
     const bool finished = proofs.run(threads);
-    for (std::size_t i = 0; i < all.size(); ++i) {
-        suspect& key = suspects[all[i].key];
+    for (std::size_t i = 0; i < matches.size(); ++i) {
+        suspect& key = suspects[matches[i].key];
         if (proofs.proven(i) && !key.made_at) {
-            key.made_at = all[i].seed;
-            key.made_by = all[i].by;
+            key.made_at = matches[i].seed;
+            key.made_by = matches[i].by;
             if (found) {
-                found(all[i].key);
+                found(matches[i].key);
             }
         }
     }

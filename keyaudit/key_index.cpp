@@ -141,8 +141,10 @@ std::uint64_t file_size(const std::vector<section>& sections)
 
 bool shape_is_sound(const index_shape& shape)
 {
+    const std::uint64_t count = seconds_of(shape.seeds);
+    const unsigned buckets = shape.print_bits == 0 ? 0 : std::min(bucket_bits_for(count), shape.print_bits - 1);
     return !shape.libcs.empty() && shape.libcs.size() <= all_libcs.size() && shape.print_bits >= 1 &&
-           shape.print_bits + bits_for(seconds_of(shape.seeds)) <= most_entry_bits &&
+           shape.print_bits <= 64 && shape.print_bits - buckets + bits_for(count) <= most_entry_bits &&
            std::is_sorted(shape.libcs.begin(), shape.libcs.end()) &&
            std::adjacent_find(shape.libcs.begin(), shape.libcs.end()) == shape.libcs.end();
 }
@@ -187,6 +189,36 @@ void write_header(block_writer& out, const index_shape& shape, const std::vector
     out.seal();
 }
 
+// Whether C offsets are 0 to C - 1 each once, as far as their sum and the
+// sum of their squares tell (modulo 2^64): a second twice and another
+// missing would take a deliberate choice to pass.
+class seconds_sum {
+public:
+    void add(std::uint64_t offset)
+    {
+        sum_ += offset;
+        squares_ += offset * offset;
+    }
+
+    bool is_each_once(std::uint64_t count) const
+    {
+        // The divisions are exact before the products wrap.
+        std::uint64_t a = count - 1;
+        std::uint64_t b = count;
+        std::uint64_t d = 2 * count - 1;
+        const std::uint64_t sum = a % 2 == 0 ? a / 2 * b : b / 2 * a;
+        // 0^2 + ... + (c-1)^2 = (c-1)c(2c-1)/6: one of a, b even, one of
+        // a, b, d a multiple of 3.
+        (a % 2 == 0 ? a : b) /= 2;
+        (a % 3 == 0 ? a : b % 3 == 0 ? b : d) /= 3;
+        return sum == sum_ && a * b * d == squares_;
+    }
+
+private:
+    std::uint64_t sum_ = 0;
+    std::uint64_t squares_ = 0;
+};
+
 // The directory: for each bucket, the index of its first entry. The last
 // bucket ends at the count.
 void write_directory(block_writer& out, const section& s, entry_source& entries, const index_shape& shape)
@@ -205,7 +237,9 @@ void write_directory(block_writer& out, const section& s, entry_source& entries,
     std::uint64_t bucket = 0;
     std::uint64_t i = 0;
     index_entry last{};
+    seconds_sum sum;
     for (index_entry e{}; entries.next(e); ++i) {
+        sum.add(e.seed - shape.seeds.first);
         if (i == s.count || (i > 0 && (e.print < last.print || (e.print == last.print && e.seed <= last.seed))) ||
             e.seed < shape.seeds.first || e.seed > shape.seeds.last || (e.print >> shape.print_bits) != 0) {
             throw std::logic_error("index entries out of order");
@@ -215,8 +249,8 @@ void write_directory(block_writer& out, const section& s, entry_source& entries,
         }
         last = e;
     }
-    if (i != s.count) {
-        throw std::logic_error("index entries missing");
+    if (i != s.count || !sum.is_each_once(s.count)) {
+        throw std::invalid_argument("its entries do not hold each second of its window once");
     }
     for (; bucket < (std::uint64_t{1} << s.bucket_bits); ++bucket) {
         emit(i);
@@ -275,20 +309,21 @@ namespace {
 struct watched_map {
     const unsigned char* begin = nullptr;
     std::uint64_t size = 0;
-    std::array<char, 320> message{};
+    const char* name = nullptr;  // the index_file's own, for its life
 };
 
-std::array<watched_map, 16> watched;  // registered by the main thread only
+std::array<watched_map, 1024> watched;  // registered by the main thread only
 
 void on_bus_error(int /*signal*/, siginfo_t* info, void* /*context*/)
 {
     const auto* at = static_cast<const unsigned char*>(info->si_addr);
+    const char* name = "an index";
     for (const watched_map& m : watched) {
         if (m.begin != nullptr && at >= m.begin && at < m.begin + m.size) {
-            foundation::exit_from_handler(m.message.data());
+            name = m.name;
         }
     }
-    foundation::exit_from_handler("an index was cut short while it was read: not a usable index");
+    foundation::exit_from_handler({name, ": not a usable index: cut short while it was read"});
 }
 
 void watch(const unsigned char* begin, std::uint64_t size, const std::string& name)
@@ -303,8 +338,7 @@ void watch(const unsigned char* begin, std::uint64_t size, const std::string& na
     (void)installed;
     for (watched_map& m : watched) {
         if (m.begin == nullptr) {
-            (void)std::snprintf(m.message.data(), m.message.size(), "%s: not a usable index: cut short while it was read",
-                                name.c_str());
+            m.name = name.c_str();
             m.size = size;
             m.begin = begin;
             return;

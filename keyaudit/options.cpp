@@ -61,13 +61,14 @@ const foundation::option_spec option_table[] = {
      "last words say"},
     {index_option, "index", "INDEX",
      "look the keys up in INDEX (again for more) instead\n"
-     "of replaying a window; not with --from, --to, --days"},
+     "of replaying; not with --from, --to, --days,\n"
+     "--resume or --libc"},
     {make_index_option, "make-index", "INDEX",
      "write to INDEX every key made from --from to --to,\n"
      "no FILE"},
     {merge_index_option, "merge-index", "INDEX",
-     "join the indexes given as FILE, of windows that\n"
-     "follow one another, into INDEX"},
+     "join the SHARDs, indexes of windows that follow\n"
+     "one another, into INDEX"},
     {'j', "jobs", "N", "check, compare and search with N threads\n(default: every processor)"},
     {'q', "quiet", nullptr, "no progress line"},
     {'h', "help", nullptr, "print this help and exit"},
@@ -226,14 +227,15 @@ const foundation::program program{
     "usage: keyaudit [-qr] [-j N] [--json] [--libc NAMES] [--exact]\n"
     "                [--from WHEN] [--to WHEN | --days N] [--files-from LIST [-0]]\n"
     "                [--recover [-o FILE]] [--resume @S[,@SEED...]] FILE...\n"
-    "       keyaudit --index INDEX... [-qr] [-j N] [--json] [--files-from LIST [-0]]\n"
-    "                [--recover [-o FILE]] FILE...\n"
+    "       keyaudit --index INDEX... [-qr] [-j N] [--json] [--exact]\n"
+    "                [--files-from LIST [-0]] [--recover [-o FILE]] FILE...\n"
     "       keyaudit --make-index INDEX --from WHEN --to WHEN [-q] [-j N] [--libc NAMES]\n"
     "                [--exact]\n"
     "       keyaudit --merge-index INDEX SHARD...\n"
     "       keyaudit -h | -V\n",
     "Find the keys that keygen's clock-seeded predecessor made, by replaying\n"
-    "its random stream for every second of a window, and recover them.\n"
+    "its random stream for every second of a window or by looking them up in\n"
+    "an index of every key of its windows, and recover them.\n"
     "Each FILE is a whole key or its public part (-: standard input).\n",
     option_table,
     18,

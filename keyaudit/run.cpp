@@ -67,6 +67,7 @@ public:
         // said not to be in it.
         open_indexes();
         read();
+        look_up_in_indexes();
         compare();
         report_known();
         search();
@@ -176,11 +177,38 @@ private:
         return s;
     }
 
-    // Throws unusable_index, to end the run, for a block found damaged.
+    // Before any line: a block found damaged (unusable_index) ends the run
+    // with no key reported.
+    void look_up_in_indexes()
+    {
+        if (indexes_.empty() || stopped_by_ != 0) {
+            return;
+        }
+        std::vector<const mpz_class*> n;
+        std::vector<std::size_t> of;
+        for (std::size_t i = 0; i < inputs_.size(); ++i) {
+            if (ready(inputs_[i])) {
+                n.push_back(&inputs_[i].n);
+                of.push_back(i);
+            }
+        }
+        matches_ = index_matches(indexes_, n);
+        for (index_match& m : matches_) {
+            m.key = of[m.key];
+        }
+    }
+
+    // The matches of the keys searched, by suspect, proven.
     void search_indexes()
     {
-        const bool finished = look_up_keys(indexes_, suspects_, settings().check, thread_count(o_), stop_,
-                                           [this](std::size_t k) { settle(input_of_[k]); });
+        std::vector<index_match> matches;
+        for (const index_match& m : matches_) {
+            if (suspect_of_[m.key]) {
+                matches.push_back({m.seed, m.by, *suspect_of_[m.key]});
+            }
+        }
+        const bool finished = prove_matches(matches, suspects_, settings().check, thread_count(o_), stop_,
+                                            [this](std::size_t k) { settle(input_of_[k]); });
         if (!finished) {
             note_stop();
             end_.stopped = true;
@@ -351,6 +379,7 @@ private:
     report_writer writer_;
     const recovery recover_;
     std::vector<std::unique_ptr<index_file>> indexes_;
+    std::vector<index_match> matches_;  // by input
     std::vector<input> inputs_;
     std::vector<bool> settled_;
     std::vector<std::optional<std::size_t>> suspect_of_;

@@ -97,8 +97,8 @@ std::int64_t source::modified() const
 }
 
 destination::destination(std::string path, mode_t mode, bool replace, const std::string& noun,
-                         const std::string& exists_hint)
-    : path_(std::move(path)), name_(base_name(path_)), mode_(mode), replace_(replace),
+                         const std::string& exists_hint, bool beside)
+    : path_(std::move(path)), name_(base_name(path_)), mode_(mode), replace_(replace), beside_(beside || replace),
       failure_("cannot write " + noun + (is_standard_output(path_) ? "" : " to " + path_))
 {
     if (is_standard_output(path_)) {
@@ -193,7 +193,7 @@ int destination::create(std::string& name) const
     const foundation::stop_signals_held held;
     constexpr int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
     int fd = -1;
-    if (replace_) {
+    if (beside_) {
         for (unsigned attempt = 0; fd < 0 && attempt < 100; ++attempt) {
             name = temporary_name(attempt);
             fd = openat(folder_, name.c_str(), flags, private_mode);
@@ -245,16 +245,17 @@ std::string destination::write_file(const line_writer& write) const
 std::string destination::put_in_place(const std::string& name) const
 {
     auto fail = [this](int err) { throw std::system_error(err, std::generic_category(), failure_); };
-    if (replace_) {
+    if (beside_) {
         const foundation::stop_signals_held held;
-        if (renameat(folder_, name.c_str(), folder_, name_.c_str()) != 0) {
+        if ((replace_ ? renameat(folder_, name.c_str(), folder_, name_.c_str())
+                      : renameat2(folder_, name.c_str(), folder_, name_.c_str(), RENAME_NOREPLACE)) != 0) {
             fail(errno);
         }
         unfinished_file::commit();
     }
     const int synced = fsync(folder_) == 0 ? 0 : errno;
-    if (replace_) {
-        // The new key is in place: the status must say so.
+    if (beside_) {
+        // The new file is in place: the status must say so.
         return synced == 0 ? std::string()
                            : failure_ + ": it is in place, but its folder could not be synced: " +
                                  std::generic_category().message(synced);
@@ -262,6 +263,9 @@ std::string destination::put_in_place(const std::string& name) const
     // A crash now could lose the name: a new file that is not durable is
     // removed.
     if (synced != 0) {
+        if (beside_) {
+            (void)unlinkat(folder_, name_.c_str(), 0);
+        }
         fail(synced);
     }
     unfinished_file::commit();

@@ -57,8 +57,11 @@ public:
     // and throws std::system_error: an existing file, a folder that is
     // missing, closed to us or that cannot be opened to be synced.
     // exists_hint says, after "File exists", what would replace it.
+    // beside: a new file too is written beside its name and only then
+    // given it (never over a file that appeared meanwhile), for a file
+    // that takes long to write.
     destination(std::string path, mode_t mode, bool replace, const std::string& noun,
-                const std::string& exists_hint = {});
+                const std::string& exists_hint = {}, bool beside = false);
     ~destination();
     destination(const destination&) = delete;
     destination& operator=(const destination&) = delete;
@@ -85,6 +88,7 @@ private:
     std::string name_;  // in folder_
     mode_t mode_;
     bool replace_;
+    bool beside_;
     std::string failure_;
     int folder_ = -1;
 };

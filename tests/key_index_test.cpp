@@ -58,7 +58,7 @@ TEST(KeyIndex, FingerprintsThatMeetAreNotHits)
     std::vector<suspect> keys{{n_at(libc::glibc, first + 200), {}, {}}, {n_at(libc::glibc, first + 77), {}, {}}};
     ASSERT_GT(indexes.front()->candidates(0, keys[0].n).size(), 2U) << "the seam does not make prints meet";
     const std::atomic<int> stop{0};
-    EXPECT_TRUE(look_up_keys(indexes, keys, prime_check::base2, 2, stop, {}));
+    EXPECT_TRUE(prove_matches(index_matches(indexes, {&keys[0].n, &keys[1].n}), keys, prime_check::base2, 2, stop, {}));
     EXPECT_FALSE(keys[0].made_at);
     EXPECT_EQ(keys[1].made_at, first + 77);
 }
@@ -77,10 +77,43 @@ TEST(KeyIndex, ShardsOfUnlikePrintsMergeIntoTheWholeWindowsIndex)
     indexes.push_back(std::make_unique<index_file>(merged));
     std::vector<suspect> keys{{n_at(libc::musl, first + 10), {}, {}}, {n_at(libc::glibc, first + 1128), {}, {}}};
     const std::atomic<int> stop{0};
-    EXPECT_TRUE(look_up_keys(indexes, keys, prime_check::base2, 1, stop, {}));
+    EXPECT_TRUE(prove_matches(index_matches(indexes, {&keys[0].n, &keys[1].n}), keys, prime_check::base2, 1, stop, {}));
     EXPECT_EQ(keys[0].made_at, first + 10);
     EXPECT_EQ(keys[0].made_by, libc::musl);
     EXPECT_EQ(keys[1].made_at, first + 1128);
+}
+
+// Entries in order whose seconds are not each second once: a merge of a
+// shard with valid checksums but a second twice must not pass it on.
+class listed_entries final : public entry_source {
+public:
+    explicit listed_entries(std::vector<index_entry> e) : e_(std::move(e)) {}
+    void rewind() override { next_ = 0; }
+    bool next(index_entry& e) override { return next_ < e_.size() && (e = e_[next_++], true); }
+
+private:
+    std::vector<index_entry> e_;
+    std::size_t next_ = 0;
+};
+
+TEST(KeyIndex, EntriesWithASecondTwiceAreNotWritten)
+{
+    const window seeds{first, first + 99};
+    std::vector<index_entry> entries;
+    for (std::uint32_t i = 0; i < 100; ++i) {
+        entries.push_back({i, first + (i == 41 ? 40 : i)});
+    }
+    listed_entries twice(entries);
+    entry_source* const streams[] = {&twice};
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    EXPECT_THROW(write_index(out, {seeds, {libc::glibc}, default_print_bits(seeds)}, streams, "cannot write"),
+                 std::invalid_argument);
+    entries[41].seed = first + 41;
+    listed_entries once(entries);
+    entry_source* const sound[] = {&once};
+    EXPECT_NO_THROW(write_index(out, {seeds, {libc::glibc}, default_print_bits(seeds)}, sound, "cannot write"));
+    (void)std::fclose(out);
 }
 
 }  // namespace

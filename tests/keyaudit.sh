@@ -519,12 +519,34 @@ index)
 b = bytearray(open("idx", "rb").read())
 f = bytearray(b); f[2 * 4096 + 7] ^= 4; open("flipped", "wb").write(f)
 b[8] = 2; b[4092:4096] = zlib.crc32(bytes(b[:4092])).to_bytes(4, "little"); open("version", "wb").write(b)'
+    # Not even the lines of keys that share a prime or of a missing file.
+    "$make_fleet" . 2 >/dev/null || fail "make_fleet"
     for bad in truncated flipped version; do
-        "$keyaudit" -q --index $bad k-fresh k-glibc >out 2>err; status=$?
+        "$keyaudit" -q --index $bad shared-a.pub shared-b.pub missing k-fresh k-glibc >out 2>err; status=$?
         [ "$status" -eq 2 ] || fail "$bad: exit status $status"
         [ -s out ] && fail "$bad: a report: $(cat out)"
         grep -q "^keyaudit: $bad: not a usable index: " err || fail "$bad: $(cat err)"
     done
+    # The header of a window of 2^22 * 10 seconds, blocks all zero, is an
+    # index's: it is refused for a block it reads, not for its header.
+    python3 -c 'import zlib
+c = 41943040; o = (c - 1).bit_length(); b = min(26, (c // 40).bit_length() - 1); f = b + 38 - o
+blocks = 1 + -(-2 ** b // 818) + -(-c // (4092 * 8 // (f - b + o)))
+h = bytearray(4092); h[0:8] = b"KAIX\r\n\x1a\n"
+for at, size, v in ((8, 4, 1), (12, 4, 4096), (16, 8, blocks * 4096), (24, 4, 0), (28, 4, c - 1), (32, 4, f), (36, 4, 1), (40, 8, c)):
+    h[at:at + size] = v.to_bytes(size, "little")
+with open("wide", "wb") as out:
+    out.write(h + zlib.crc32(h).to_bytes(4, "little")); out.truncate(blocks * 4096)'
+    "$keyaudit" -q --index wide k-fresh >out 2>err; status=$?
+    [ "$status" -eq 2 ] && grep -Eqx "keyaudit: wide: not a usable index: block [0-9]+ is damaged" err ||
+        fail "a wide window: $status, $(cat err)"
+    # One N in two files, made at seeds 0 and 1 (glibc's srandom takes 0
+    # for 1): the lines of a replay, in its order.
+    old 0 z0 && old 1 z1
+    "$keyaudit" -q --make-index z --from @0 --to @10 || fail "index of 1970"
+    "$keyaudit" -q --index z z1 z0 >out 2>&1
+    "$keyaudit" -q --from @0 --to @10 z1 z0 >replayed 2>&1
+    cmp -s out replayed || fail "one N twice: $(cat out replayed)"
     # Cut short while it is read, and a FIFO, which is not waited on.
     command -v gdb >/dev/null || fail "gdb is not installed"
     cp idx cut
@@ -538,6 +560,17 @@ b[8] = 2; b[4092:4096] = zlib.crc32(bytes(b[:4092])).to_bytes(4, "little"); open
     expect 2 err "keyaudit: fifo: not a usable index: not a regular file"
     ;;
 index-stop)
+    # The index is written beside its name, which it takes only complete.
+    command -v strace >/dev/null || fail "strace is not installed"
+    mkdir beside && cd beside || fail "mkdir"
+    strace -f -o /dev/null -e inject=write:delay_enter=3000000:when=2 \
+        "$keyaudit" -q -j 1 --make-index idx --from @$s --to @$((s + 999)) --libc glibc &
+    pid=$!
+    wait_for compgen -G '.keyfile-*' >/dev/null
+    [ -e idx ] && fail "the name before the index is complete"
+    wait $pid || fail "make-index under strace: $?"
+    [ -s idx ] && [ -z "$(compgen -G '.keyfile-*')" ] || fail "not in place: $(ls -A)"
+    cd .. || fail "cd"
     # A stop while the index is made or written leaves no file.
     command -v gdb >/dev/null || fail "gdb is not installed"
     mkdir out && cd out || fail "mkdir"
