@@ -317,13 +317,11 @@ std::array<watched_map, 1024> watched;  // registered by the main thread only
 void on_bus_error(int /*signal*/, siginfo_t* info, void* /*context*/)
 {
     const auto* at = static_cast<const unsigned char*>(info->si_addr);
-    const char* name = "an index";
-    for (const watched_map& m : watched) {
-        if (m.begin != nullptr && at >= m.begin && at < m.begin + m.size) {
-            name = m.name;
-        }
-    }
-    foundation::exit_from_handler({name, ": not a usable index: cut short while it was read"});
+    const auto* const m = std::find_if(watched.begin(), watched.end(), [at](const watched_map& w) {
+        return w.begin != nullptr && at >= w.begin && at < w.begin + w.size;
+    });
+    foundation::exit_from_handler(
+        {m != watched.end() ? m->name : "an index", ": not a usable index: cut short while it was read"});
 }
 
 void watch(const unsigned char* begin, std::uint64_t size, const std::string& name)
@@ -336,13 +334,11 @@ void watch(const unsigned char* begin, std::uint64_t size, const std::string& na
         return sigaction(SIGBUS, &action, nullptr) == 0;
     }();
     (void)installed;
-    for (watched_map& m : watched) {
-        if (m.begin == nullptr) {
-            m.name = name.c_str();
-            m.size = size;
-            m.begin = begin;
-            return;
-        }
+    auto* const open_slot = std::find_if(watched.begin(), watched.end(), [](const watched_map& m) { return m.begin == nullptr; });
+    if (open_slot != watched.end()) {
+        open_slot->name = name.c_str();
+        open_slot->size = size;
+        open_slot->begin = begin;
     }
 }
 

@@ -263,9 +263,7 @@ std::string destination::put_in_place(const std::string& name) const
     // A crash now could lose the name: a new file that is not durable is
     // removed.
     if (synced != 0) {
-        if (beside_) {
-            (void)unlinkat(folder_, name_.c_str(), 0);
-        }
+        (void)unlinkat(folder_, name_.c_str(), 0);
         fail(synced);
     }
     unfinished_file::commit();
