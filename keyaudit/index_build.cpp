@@ -30,7 +30,8 @@ unsigned offset_bits_of(window w)
 // One stream's entries, each its print above its second's offset, sorted.
 class packed_entries final : public entry_source {
 public:
-    packed_entries(std::vector<std::uint64_t> values, window w) : values_(std::move(values)), w_(w), bits_(offset_bits_of(w))
+    packed_entries(std::vector<std::uint64_t> values, window w)
+        : values_(std::move(values)), w_(w), bits_(offset_bits_of(w))
     {
         std::sort(values_.begin(), values_.end());
     }

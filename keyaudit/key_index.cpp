@@ -267,10 +267,10 @@ void write_entries(block_writer& out, const section& s, entry_source& entries, c
     for (index_entry e{}; entries.next(e);) {
         const std::uint64_t value = (e.print & mask(s.rest_bits)) << s.offset_bits | (e.seed - shape.seeds.first);
         const std::uint64_t bit = used * s.entry_bits;
-        for (unsigned b = 0; b < s.entry_bits; ++b) {
-            if ((value >> b & 1) != 0) {
-                out.data()[(bit + b) / 8] |= static_cast<unsigned char>(1u << ((bit + b) % 8));
-            }
+        const std::uint64_t shifted = value << (bit % 8);  // fits: an entry has at most 57 bits
+        unsigned char* at = out.data() + bit / 8;
+        for (std::uint64_t k = 0; 8 * k < bit % 8 + s.entry_bits; ++k) {
+            at[k] |= static_cast<unsigned char>(shifted >> (8 * k));
         }
         if (++used == s.per_block) {
             out.seal();
@@ -334,7 +334,8 @@ void watch(const unsigned char* begin, std::uint64_t size, const std::string& na
         return sigaction(SIGBUS, &action, nullptr) == 0;
     }();
     (void)installed;
-    auto* const open_slot = std::find_if(watched.begin(), watched.end(), [](const watched_map& m) { return m.begin == nullptr; });
+    auto* const open_slot =
+        std::find_if(watched.begin(), watched.end(), [](const watched_map& m) { return m.begin == nullptr; });
     if (open_slot != watched.end()) {
         open_slot->name = name.c_str();
         open_slot->size = size;
