@@ -186,6 +186,23 @@ std::string temporary_name(unsigned attempt)
     return name;
 }
 
+// The file at to, unless something is there already: by a rename that
+// does not replace, or where the file system has none, by a second name.
+int give_new_name(int folder, const std::string& from, const std::string& to)
+{
+    if (renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return 0;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        return -1;
+    }
+    if (linkat(folder, from.c_str(), folder, to.c_str(), 0) != 0) {
+        return -1;
+    }
+    (void)unlinkat(folder, from.c_str(), 0);
+    return 0;
+}
+
 }  // namespace
 
 int destination::create(std::string& name) const
@@ -248,7 +265,7 @@ std::string destination::put_in_place(const std::string& name) const
     if (beside_) {
         const foundation::stop_signals_held held;
         if ((replace_ ? renameat(folder_, name.c_str(), folder_, name_.c_str())
-                      : renameat2(folder_, name.c_str(), folder_, name_.c_str(), RENAME_NOREPLACE)) != 0) {
+                      : give_new_name(folder_, name, name_)) != 0) {
             fail(errno);
         }
         unfinished_file::commit();
