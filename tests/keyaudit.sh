@@ -560,10 +560,11 @@ with open("wide", "wb") as out:
     expect 2 err "keyaudit: fifo: not a usable index: not a regular file"
     ;;
 index-stop)
-    # The index is written beside its name, which it takes only complete.
+    # The index is written beside its name, which it takes only complete:
+    # not while the file is flushed to disk.
     command -v strace >/dev/null || fail "strace is not installed"
     mkdir beside && cd beside || fail "mkdir"
-    strace -f -o /dev/null -e inject=write:delay_enter=3000000:when=2 \
+    ASAN_OPTIONS=detect_leaks=0 strace -f -o /dev/null -e inject=fsync:delay_enter=3000000:when=1 \
         "$keyaudit" -q -j 1 --make-index idx --from @$s --to @$((s + 999)) --libc glibc &
     pid=$!
     wait_for compgen -G '.keyfile-*' >/dev/null
