@@ -2,6 +2,7 @@
 
 #include "foundation/diagnostics.hpp"
 #include "keyaudit/index_build.hpp"
+#include "keyaudit/progress.hpp"
 #include "keyfile/key_file.hpp"
 
 #include <unistd.h>
@@ -14,18 +15,6 @@ namespace keyaudit {
 
 namespace {
 
-
-void show_build(const build_progress& p)
-{
-    if (p.total == 0 || p.seconds <= 0) {
-        return;
-    }
-    const double rate = static_cast<double>(p.done) / p.seconds;
-    const auto left = static_cast<long>(rate > 0 ? static_cast<double>(p.total - p.done) / rate : 0);
-    (void)std::fprintf(stderr, "\rkeyaudit: %llu of %llu seconds, %.0f a second, %ld:%02ld:%02ld left ",
-                       static_cast<unsigned long long>(p.done), static_cast<unsigned long long>(p.total), rate,
-                       left / 3600, left / 60 % 60, left % 60);
-}
 
 keyfile::destination destination_of(const options& o)
 {
@@ -60,10 +49,10 @@ int make_index(const options& o)
     const keyfile::destination to = destination_of(o);
     const bool progress_line = !o.quiet && isatty(STDERR_FILENO) != 0;
     const index_entries entries = build_index(settings, thread_count(o), [progress_line](const build_progress& p) {
-        progress_line ? show_build(p) : void();
+        progress_line ? show_progress(p) : void();
     });
     if (progress_line) {
-        (void)std::fputs("\r\033[K", stderr);
+        clear_progress();
     }
     write(to, entries);
     return 0;
