@@ -50,7 +50,6 @@ private:
     std::optional<std::system_error> failure_;
 };
 
-
 bool ready(const input& in) { return in.what == input::state::ready; }
 
 class audit_run {
@@ -63,8 +62,8 @@ public:
 
     int run()
     {
-        // A damaged index ends the run before any key is read, let alone
-        // said not to be in it.
+        // An index that is not one ends the run before any key is read; a
+        // damaged block, before any line.
         open_indexes();
         read();
         look_up_in_indexes();
