@@ -1,28 +1,24 @@
 #include "keyaudit/index_lookup.hpp"
 
 #include "foundation/secure_memory.hpp"
+#include "keyaudit/batch_gcd.hpp"
 #include "keyaudit/replay.hpp"
+#include "keyaudit/shared_primes.hpp"
 
 #include <algorithm>
-#include <exception>
 #include <iterator>
-#include <mutex>
-#include <system_error>
-#include <thread>
 
 namespace keyaudit {
 
 namespace {
 
-using candidate = index_match;
-
 // Enough streams to fill the batched tests, few enough that a stop is
 // soon seen.
 constexpr std::size_t chunk = 256;
 
-// Which of the candidates from first on (a chunk) make their key: P, the
+// Which of the matches from first on (a chunk) make their key: P, the
 // stream's first Blum prime, divides N; Q, the next, is N / P; both pass.
-void prove_chunk(const std::vector<candidate>& all, std::size_t first, const std::vector<suspect>& suspects,
+void prove_chunk(const std::vector<index_match>& all, std::size_t first, const std::vector<suspect>& suspects,
                  prime_check check, std::vector<char>& proven)
 {
     const std::size_t end = std::min(all.size(), first + chunk);
@@ -46,70 +42,6 @@ void prove_chunk(const std::vector<candidate>& all, std::size_t first, const std
         proven[first + i] = p[i] * q[d] == suspects[all[first + i].key].n && confirmed(check, p[i], q[d]) ? 1 : 0;
     }
 }
-
-class prover {
-public:
-    prover(const std::vector<candidate>& all, const std::vector<suspect>& suspects, prime_check check,
-           const std::atomic<int>& stop)
-        : all_(all), suspects_(suspects), check_(check), stop_(stop), proven_(all.size(), 0)
-    {
-    }
-
-    // False when stopped before the end.
-    bool run(unsigned threads)
-    {
-        std::vector<std::thread> workers;
-        for (unsigned t = 1; t < threads; ++t) {
-            try {
-                workers.emplace_back([this] {
-                    work();
-                    foundation::scrub_stack();
-                });
-            } catch (const std::system_error&) {
-                break;
-            }
-        }
-        work();
-        for (std::thread& w : workers) {
-            w.join();
-        }
-        if (failure_) {
-            std::rethrow_exception(failure_);
-        }
-        return !stopped_;
-    }
-
-    bool proven(std::size_t i) const { return proven_[i] != 0; }
-
-private:
-    void work()
-    {
-        try {
-            for (std::size_t c = next_++; c * chunk < all_.size() && !failed_; c = next_++) {
-                if (stop_.load(std::memory_order_relaxed) != 0) {
-                    stopped_ = true;
-                    return;
-                }
-                prove_chunk(all_, c * chunk, suspects_, check_, proven_);
-            }
-        } catch (...) {
-            const std::lock_guard lock(mutex_);
-            failure_ = std::current_exception();
-            failed_ = true;
-        }
-    }
-
-    const std::vector<candidate>& all_;
-    const std::vector<suspect>& suspects_;
-    prime_check check_;
-    const std::atomic<int>& stop_;
-    std::vector<char> proven_;  // each chunk's by one thread
-    std::atomic<std::size_t> next_{0};
-    std::atomic<bool> stopped_{false};
-    std::atomic<bool> failed_{false};
-    std::mutex mutex_;
-    std::exception_ptr failure_;
-};
 
 }  // namespace
 
@@ -136,11 +68,20 @@ std::vector<index_match> index_matches(const std::vector<std::unique_ptr<index_f
 bool prove_matches(const std::vector<index_match>& matches, std::vector<suspect>& suspects, prime_check check,
                    unsigned threads, const std::atomic<int>& stop, const std::function<void(std::size_t)>& found)
 {
-    prover proofs(matches, suspects, check, stop);
-    const bool finished = proofs.run(threads);
+    std::vector<char> proven(matches.size(), 0);  // each chunk's by one thread
+    bool finished = true;
+    try {
+        batch::runner(&stop, threads).for_each((matches.size() + chunk - 1) / chunk, [&](std::size_t c) {
+            prove_chunk(matches, c * chunk, suspects, check, proven);
+            // The replayed primes passed through this stack.
+            foundation::scrub_stack();
+        });
+    } catch (const comparison_stopped&) {
+        finished = false;
+    }
     for (std::size_t i = 0; i < matches.size(); ++i) {
         suspect& key = suspects[matches[i].key];
-        if (proofs.proven(i) && !key.made_at) {
+        if (proven[i] != 0 && !key.made_at) {
             key.made_at = matches[i].seed;
             key.made_by = matches[i].by;
             if (found) {
